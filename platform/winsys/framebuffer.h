@@ -1,0 +1,68 @@
+#pragma once
+// Drawing access to a window's pixels, for the drawing layer (gfx).
+//
+// A top-level window's framebuffer is 32-bit BGRX: bytes 0, 1, 2 of a pixel
+// are blue, green, red; byte 3 is unused. Rows are `pitch` bytes apart.
+// A WindowCanvas locks the framebuffer of the window's top-level window for
+// as long as it lives and tells where the window lies in it. Drawing must
+// stay inside `clip`. When the canvas is released the framebuffer counts as
+// changed and its presenter shows it (at once for the headless presenter, on
+// the window's thread for SDL).
+//
+// Hold a canvas briefly (one drawing operation) and take no other window
+// call's lock while holding it: never call into the window tree or take a
+// second canvas of the same top-level window in the meantime.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/winsys/window.h"
+
+namespace lumvara::winsys {
+
+class Framebuffer;
+
+class WindowCanvas {
+ public:
+  // Locks the framebuffer holding `window`. The canvas is invalid (false)
+  // for a dead handle. A hidden window gives a valid canvas with an empty
+  // clip, so drawing to it changes nothing.
+  explicit WindowCanvas(HWND window);
+  ~WindowCanvas();
+  WindowCanvas(const WindowCanvas&) = delete;
+  WindowCanvas& operator=(const WindowCanvas&) = delete;
+
+  explicit operator bool() const { return framebuffer_ != nullptr; }
+
+  uint8_t* pixels() const { return pixels_; }
+  int pitch() const { return pitch_; }
+  int width() const { return width_; }    // framebuffer size
+  int height() const { return height_; }
+  // The window's client (0, 0) in framebuffer coordinates.
+  Point origin() const { return origin_; }
+  // Framebuffer (0, 0) in screen coordinates.
+  Point screen_origin() const { return screen_origin_; }
+  // The part of the framebuffer the window may draw on: its client area cut
+  // by its ancestors' client areas and the framebuffer; empty when hidden.
+  Rect clip() const { return clip_; }
+
+ private:
+  std::shared_ptr<Framebuffer> framebuffer_;
+  std::unique_lock<std::mutex> lock_;
+  uint8_t* pixels_ = nullptr;
+  int pitch_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  Point origin_;
+  Point screen_origin_;
+  Rect clip_;
+};
+
+// Copies the top-level window's framebuffer into `out` as tightly packed BGRX
+// rows (width x 4 bytes each); sets the size. False for a dead handle or a
+// window that is not top-level.
+bool ReadWindowPixels(HWND top_level, std::vector<uint8_t>* out, int* width, int* height);
+
+}  // namespace lumvara::winsys
