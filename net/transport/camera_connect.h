@@ -1,0 +1,31 @@
+#pragma once
+// The connect procedure shared by CTcpSocket and CmdConnection: resolve the
+// host, create the socket with its options (SO_REUSEADDR, TCP_NODELAY, 8 KiB
+// buffers), connect non-blocking with a 3-second bound, then back to
+// blocking. Failures print the camera client's diagnostics through logf.
+
+#include <string>
+
+#include "net/transport/host_resolver.h"
+#include "platform/sockets/unique_fd.h"
+
+namespace lumvara {
+
+inline constexpr int kConnectTimeoutMs = 3000;
+inline constexpr int kSocketBufferBytes = 8192;
+inline constexpr size_t kMaxAddressText = 127;
+
+struct CameraConnectRequest {
+    std::string host;
+    int port = 0;
+    const HostResolver* resolver = nullptr;  // null: the system lookup
+    int wakeFd = -1;                         // readable: give up at once
+    int timeoutMs = kConnectTimeoutMs;
+};
+
+// Returns the connected socket (blocking mode) or an invalid fd. `dotted`
+// receives the peer address text when resolution succeeded. No socket is
+// created when the host does not resolve.
+UniqueFd connectToCamera(const CameraConnectRequest& request, std::string& dotted);
+
+}  // namespace lumvara

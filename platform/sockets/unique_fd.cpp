@@ -1,0 +1,14 @@
+#include "platform/sockets/unique_fd.h"
+
+#include <unistd.h>
+
+namespace lumvara {
+
+void UniqueFd::reset(int fd) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+}  // namespace lumvara
