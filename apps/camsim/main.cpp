@@ -1,0 +1,155 @@
+// lumvara-camsim: the camera simulator as a program. Serves until SIGINT or
+// SIGTERM; prints the address it listens on first, so scripts can find a port
+// chosen by the system.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "apps/camsim/camera_simulator.h"
+
+namespace {
+
+using lumvara::camsim::ConnectionScript;
+
+std::vector<size_t> ParseSizes(const std::string& text) {
+  std::vector<size_t> sizes;
+  std::stringstream stream(text);
+  std::string item;
+  while (std::getline(stream, item, '/')) sizes.push_back(std::stoul(item));
+  return sizes;
+}
+
+// "action=notice,kind=201,after=10,close=1,cgi=livestream.cgi,pieces=7/13/3,gap=5"
+ConnectionScript ParseFault(const std::string& text) {
+  ConnectionScript script;
+  std::stringstream stream(text);
+  std::string item;
+  while (std::getline(stream, item, ',')) {
+    const size_t equals = item.find('=');
+    const std::string key = item.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : item.substr(equals + 1);
+    if (key == "action") {
+      static const std::map<std::string, ConnectionScript::Action> kActions = {
+          {"none", ConnectionScript::Action::kNone},
+          {"notice", ConnectionScript::Action::kNotice},
+          {"corrupt-magic", ConnectionScript::Action::kCorruptMagic},
+          {"oversized-length", ConnectionScript::Action::kOversizedLength},
+          {"silence", ConnectionScript::Action::kSilence},
+          {"close", ConnectionScript::Action::kClose},
+          {"cut-body", ConnectionScript::Action::kCutBody}};
+      auto it = kActions.find(value);
+      if (it == kActions.end()) throw CLI::ValidationError("--fault", "unknown action " + value);
+      script.action = it->second;
+    } else if (key == "cgi") {
+      script.cgi = value;
+    } else if (key == "kind") {
+      script.notice_kind = static_cast<uint8_t>(std::stoi(value));
+    } else if (key == "after") {
+      script.after_frames = static_cast<uint32_t>(std::stoul(value));
+    } else if (key == "close") {
+      script.close_after_notice = value != "0";
+    } else if (key == "pieces") {
+      script.pieces = ParseSizes(value);
+    } else if (key == "gap") {
+      script.piece_gap = std::chrono::milliseconds(std::stoi(value));
+    } else {
+      throw CLI::ValidationError("--fault", "unknown item " + key);
+    }
+  }
+  return script;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  lumvara::camsim::SimulatorOptions options;
+  CLI::App app{"lumvara-camsim: a simulated IP camera on loopback"};
+  int port = 0;
+  int zone = 1000;
+  int alarm_ms = 0;
+  int reboot_ms = static_cast<int>(options.reboot_downtime.count());
+  bool video_loss = false;
+  bool verbose = false;
+  std::string port_file;
+  std::vector<std::string> faults;
+  app.add_option("--bind", options.bind_address, "IPv4 address to listen on")
+      ->capture_default_str();
+  app.add_option("--port", port, "TCP port (0 = any free port)")->check(CLI::Range(0, 65535));
+  app.add_option("--user", options.user, "user name the camera accepts")->capture_default_str();
+  app.add_option("--pwd", options.pwd, "password the camera accepts");
+  app.add_option("--max-connections", options.max_connections,
+                 "live connections served at once")->capture_default_str();
+  app.add_option("--fps", options.fps, "live frames per second")->capture_default_str();
+  app.add_option("--gop", options.gop, "frames from one key frame to the next")
+      ->capture_default_str();
+  app.add_option("--zone", zone, "zone written into frames, hours (default: the host's)");
+  app.add_option("--audio", options.audio_kind, "camera audio kind (7 = A-law)")
+      ->check(CLI::IsMember({7}));
+  app.add_option("--tone", options.tone_hz, "camera audio tone in Hz")->capture_default_str();
+  app.add_option("--playback-fps", options.playback_fps, "SD playback pace, 0 = unpaced")
+      ->capture_default_str();
+  app.add_option("--alarm-interval", alarm_ms, "ms between alarm notices (0 = none)");
+  app.add_option("--reboot-downtime", reboot_ms, "ms the camera stays away after reboot.cgi");
+  app.add_option("--wifi-networks", options.wifi_networks, "networks in the Wi-Fi scan")
+      ->capture_default_str();
+  app.add_option("--talk-dir", options.talk_dir, "folder for received talk audio");
+  app.add_option("--search-port", options.search_port,
+                 "UDP search responder port (-1 off, 0 any)")->capture_default_str();
+  app.add_option("--search-bind", options.search_bind_address, "search responder address")
+      ->capture_default_str();
+  app.add_option("--name", options.camera_name, "camera name in search answers");
+  app.add_flag("--video-loss", video_loss, "report video loss on live connections");
+  app.add_option("--fault", faults,
+                 "script a connection, e.g. action=notice,kind=201 or "
+                 "action=corrupt-magic,after=10 or pieces=1 (repeatable, taken in order)");
+  app.add_option("--port-file", port_file, "write the chosen port into this file");
+  app.add_flag("-v,--verbose", verbose, "print every request line");
+  CLI11_PARSE(app, argc, argv);
+
+  options.port = static_cast<uint16_t>(port);
+  if (zone != 1000) options.zone = static_cast<int8_t>(zone);
+  options.alarm_interval = std::chrono::milliseconds(alarm_ms);
+  options.reboot_downtime = std::chrono::milliseconds(reboot_ms);
+  if (verbose) {
+    options.on_request = [](const std::string& line) {
+      std::printf("request: %s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  }
+
+  // Signals are taken by sigwait below, never by a handler on a serving thread.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  lumvara::camsim::CameraSimulator simulator(options);
+  try {
+    for (const std::string& fault : faults) simulator.scriptConnection(ParseFault(fault));
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "lumvara-camsim: bad --fault: %s\n", error.what());
+    return 2;
+  }
+  simulator.setVideoLoss(video_loss);
+  if (!simulator.start()) {
+    std::fprintf(stderr, "lumvara-camsim: %s\n", simulator.lastError().c_str());
+    return 1;
+  }
+  if (!port_file.empty()) {
+    std::ofstream(port_file) << simulator.port() << "\n";
+  }
+  std::printf("lumvara-camsim listening on %s:%u", options.bind_address.c_str(), simulator.port());
+  if (simulator.searchPort() != 0) std::printf(", search on udp %u", simulator.searchPort());
+  std::printf("\n");
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&signals, &received);
+  simulator.stop();
+  return 0;
+}
