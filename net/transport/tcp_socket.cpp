@@ -54,7 +54,9 @@ int CTcpSocket::connect(const char* host, int port, int wakeFd) {
         return 0;
     }
 
-    std::lock_guard lock(closeLock_);
+    // No lock here: the owner serialises connect and close, and holding the
+    // close lock would make a corrupt stream seen at once look like a close
+    // already in progress to the receive thread.
     reassembler_.clear();
     stop_ = false;
     receiving_ = true;

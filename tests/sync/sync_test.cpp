@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/sync/event.h"
+#include "platform/sync/periodic_timer.h"
+#include "platform/sync/tick.h"
+
+namespace lumvara {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+TEST(Event, AutoResetReleasesOneWaitAndClears) {
+    Event event(Event::Reset::Auto);
+    event.set();
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_FALSE(event.wait(0));
+}
+
+TEST(Event, ManualResetStaysSignalledUntilReset) {
+    Event event(Event::Reset::Manual, true);
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_TRUE(event.tryWait());
+    event.reset();
+    EXPECT_FALSE(event.tryWait());
+}
+
+TEST(Event, TimedWaitTimesOutAfterItsLimit) {
+    Event event;
+    const auto start = Clock::now();
+    EXPECT_FALSE(event.wait(50));
+    EXPECT_GE(msSince(start), 45);
+}
+
+TEST(Event, SetFromAnotherThreadWakesAWaiterAtOnce) {
+    Event event;
+    const auto start = Clock::now();
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        event.set();
+    });
+    EXPECT_TRUE(event.wait(5000));
+    EXPECT_LT(msSince(start), 2000);
+    setter.join();
+}
+
+TEST(Tick, AdvancesInMillisecondsAndComparesAcrossTheWrap) {
+    const uint32_t start = tickCount();
+    sleepMs(30);
+    const uint32_t elapsed = ticksSince(start);
+    EXPECT_GE(elapsed, 29u);
+    EXPECT_LT(elapsed, 5000u);
+    // Unsigned subtraction measures across the 2^32 wrap.
+    const uint32_t beforeWrap = 0xFFFFFFF0u;
+    const uint32_t afterWrap = 0x10u;
+    EXPECT_EQ(afterWrap - beforeWrap, 0x20u);
+}
+
+TEST(PeriodicTimer, TicksAtItsPeriodAndStopsPromptly) {
+    std::atomic<int> ticks{0};
+    PeriodicTimer timer;
+    timer.start(10, [&] { ++ticks; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(205));
+    const auto start = Clock::now();
+    timer.stop();
+    EXPECT_LT(msSince(start), 100);
+    const int counted = ticks.load();
+    EXPECT_GE(counted, 10);
+    EXPECT_LE(counted, 22);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(ticks.load(), counted);
+    EXPECT_FALSE(timer.running());
+}
+
+}  // namespace
+}  // namespace lumvara
