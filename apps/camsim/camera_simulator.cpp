@@ -21,7 +21,7 @@
 #include <thread>
 #include <utility>
 
-#include "apps/camsim/alaw_encoder.h"
+#include "apps/camsim/camera_audio.h"
 #include "apps/camsim/camera_params.h"
 #include "apps/camsim/connection_link.h"
 #include "apps/camsim/h264_test_pattern.h"
@@ -41,8 +41,6 @@ constexpr int kPlaybackStreamId = 4;
 constexpr int kFirstRequestTimeoutMs = 10000;
 constexpr uint32_t kOversizedLength = kMaxFramePayload + 1;
 constexpr uint32_t kCorruptMagic = kFrameMagic ^ 0x80000000u;  // last byte on the wire differs
-constexpr size_t kAlawFrameBytes = 960;                         // 120 ms at 8000 Hz
-constexpr int kAudioRate = 8000;
 constexpr uint8_t kAlarmCycle[] = {kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm,
                                    kKindInputAlarmOver};
 
@@ -490,13 +488,15 @@ void CameraSimulator::Impl::receiveTalk(uint32_t id, std::vector<uint8_t>& buffe
       const uint8_t* payload = buffer.data() + used + kFrameHeaderSize;
       std::lock_guard<std::mutex> lock(mutex_);
       if (session < 0) {
-        talk_.push_back(TalkSession{id, {}, {}, {}});
+        talk_.push_back(TalkSession{id, {}, {}, {}, {}});
         session = static_cast<int>(talk_.size()) - 1;
       }
       TalkSession& talk = talk_[static_cast<size_t>(session)];
       talk.seqs.push_back(fields.seq);
       talk.lengths.push_back(fields.length);
       talk.payload.insert(talk.payload.end(), payload, payload + fields.length);
+      const std::vector<int16_t> pcm = DecodeTalk(payload, fields.length);
+      talk.pcm.insert(talk.pcm.end(), pcm.begin(), pcm.end());
       if (!options_.talk_dir.empty()) {
         std::ofstream raw(options_.talk_dir + "/talk-" + std::to_string(id) + ".raw",
                           std::ios::binary | std::ios::app);
@@ -521,15 +521,23 @@ void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connecti
     open_live = ++live_count_;
     connection.live = true;
   }
-  struct LiveCount {
+  std::vector<uint8_t> talk_buffer;
+  int talk_session = -1;
+  // Runs however the connection ends: counts it out and keeps its talk as WAV.
+  struct LiveEnd {
     Impl* self;
     Connection& connection;
-    ~LiveCount() {
+    const int& session;
+    ~LiveEnd() {
       std::lock_guard<std::mutex> lock(self->mutex_);
       --self->live_count_;
       connection.live = false;
+      if (session >= 0 && !self->options_.talk_dir.empty()) {
+        WriteWav(self->options_.talk_dir + "/talk-" + std::to_string(connection.id) + ".wav",
+                 self->talk_[static_cast<size_t>(session)].pcm);
+      }
     }
-  } live_count{this, connection};
+  } live_end{this, connection, talk_session};
   int limit = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -551,8 +559,6 @@ void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connecti
   bool script_done = script.action == Action::kNone;
   bool silent = false;
   bool loss_reported = false;
-  std::vector<uint8_t> talk_buffer;
-  int talk_session = -1;
 
   for (;;) {
     // Scripted fault, once enough frames went out.
@@ -643,24 +649,22 @@ void CameraSimulator::Impl::serveAudio(ConnectionLink& link, const HttpRequest& 
     sendNotice(link, kKindLoginRefused);
     return;
   }
-  const size_t samples_per_frame = kAlawFrameBytes;
-  const auto period = milliseconds(1000 * static_cast<int64_t>(samples_per_frame) / kAudioRate);
+  const uint8_t kind = options_.audio_kind == kKindAdpcm ? kKindAdpcm : kKindAlaw;
   auto next = Clock::now();
   uint64_t sample = 0;
   uint32_t seq = 0;
   for (;;) {
-    const std::vector<int16_t> pcm = ToneSamples(options_.tone_hz, sample, samples_per_frame);
-    sample += samples_per_frame;
-    std::vector<uint8_t> payload(pcm.size());
-    for (size_t i = 0; i < pcm.size(); ++i) payload[i] = AlawEncodeSample(pcm[i]);
+    size_t samples = 0;
+    const std::vector<uint8_t> payload = CameraAudioPayload(kind, options_.tone_hz, sample, &samples);
+    sample += samples;
     FrameFields fields;
-    fields.kind = kKindAlaw;
+    fields.kind = kind;
     fields.time = static_cast<uint32_t>(std::time(nullptr));
     fields.seq = seq++;
     fields.zone = zone_;
     const std::vector<uint8_t> frame = buildFrame(fields, payload.data(), payload.size());
     if (!link.send(frame.data(), frame.size())) return;
-    next += period;
+    next += milliseconds(1000 * static_cast<int64_t>(samples) / kAudioRate);
     for (;;) {
       const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
       if (wait.count() <= 0) break;

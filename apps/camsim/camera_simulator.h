@@ -82,6 +82,7 @@ struct TalkSession {
   std::vector<uint32_t> seqs;       // `seq` of each talk frame, in arrival order
   std::vector<uint32_t> lengths;    // payload length of each
   std::vector<uint8_t> payload;     // every payload, concatenated (raw ADPCM)
+  std::vector<int16_t> pcm;         // the payloads decoded, block by block
 };
 
 struct SimulatorOptions {
@@ -112,7 +113,7 @@ struct SimulatorOptions {
   // Networks listed by get_wifi_scan_result.cgi.
   int wifi_networks = 3;
   // When not empty, each talk session is also written there as
-  // talk-<connection>.raw.
+  // talk-<connection>.raw (as received) and talk-<connection>.wav (decoded).
   std::string talk_dir;
   // UDP search responder: -1 off, 0 ephemeral, else the port (cameras use 8600).
   int search_port = -1;

@@ -87,8 +87,9 @@ int main(int argc, char** argv) {
   app.add_option("--gop", options.gop, "frames from one key frame to the next")
       ->capture_default_str();
   app.add_option("--zone", zone, "zone written into frames, hours (default: the host's)");
-  app.add_option("--audio", options.audio_kind, "camera audio kind (7 = A-law)")
-      ->check(CLI::IsMember({7}));
+  int audio_kind = options.audio_kind;
+  app.add_option("--audio", audio_kind, "camera audio kind: 6 = IMA ADPCM, 7 = A-law")
+      ->check(CLI::IsMember({6, 7}))->capture_default_str();
   app.add_option("--tone", options.tone_hz, "camera audio tone in Hz")->capture_default_str();
   app.add_option("--playback-fps", options.playback_fps, "SD playback pace, 0 = unpaced")
       ->capture_default_str();
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   options.port = static_cast<uint16_t>(port);
+  options.audio_kind = static_cast<uint8_t>(audio_kind);
   if (zone != 1000) options.zone = static_cast<int8_t>(zone);
   options.alarm_interval = std::chrono::milliseconds(alarm_ms);
   options.reboot_downtime = std::chrono::milliseconds(reboot_ms);
