@@ -1,0 +1,7 @@
+#include "player/net_stream_play.h"
+
+namespace lumvara {
+
+CNetStreamPlay::~CNetStreamPlay() = default;
+
+}  // namespace lumvara

@@ -1,0 +1,193 @@
+#include "player/i420_converter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "player/colour_tables.h"
+
+namespace lumvara {
+namespace {
+
+// The conversion written out plainly from its formula, without tables.
+uint8_t clampToByte(int64_t v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+void referenceConvert(const I420Planes& src, uint8_t* dst, int pitch)
+{
+    for (int row = 0; row < src.height; ++row) {
+        for (int x = 0; x < src.width; ++x) {
+            const int cw = src.width / 2;
+            const int ch = src.height / 2;
+            int cb = 128;
+            int cr = 128;
+            if (cw > 0 && ch > 0) {
+                const int cx = std::min(x / 2, cw - 1);
+                const int cy = std::min(row / 2, ch - 1);
+                cb = src.cb[cy * src.chromaStride + cx];
+                cr = src.cr[cy * src.chromaStride + cx];
+            }
+            const int64_t y = 76309LL * (src.luma[row * src.lumaStride + x] - 16);
+            uint8_t* p = dst + row * pitch + x * 4;
+            p[0] = clampToByte((y + 132201LL * (cb - 128)) >> 16);
+            p[1] = clampToByte((y - 53279LL * (cr - 128) - 25675LL * (cb - 128)) >> 16);
+            p[2] = clampToByte((y + 104597LL * (cr - 128)) >> 16);
+            p[3] = 0;
+        }
+    }
+}
+
+struct Picture {
+    std::vector<uint8_t> luma, cb, cr;
+    I420Planes planes;
+};
+
+Picture makePicture(int width, int height, int lumaStride, int chromaStride, std::mt19937& random)
+{
+    Picture p;
+    const int ch = height / 2;
+    p.luma.resize(static_cast<size_t>(lumaStride) * height);
+    p.cb.resize(static_cast<size_t>(chromaStride) * std::max(ch, 1));
+    p.cr.resize(p.cb.size());
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (auto* plane : {&p.luma, &p.cb, &p.cr}) {
+        for (auto& v : *plane) {
+            v = static_cast<uint8_t>(byte(random));
+        }
+    }
+    p.planes = {p.luma.data(), p.cb.data(), p.cr.data(), lumaStride, chromaStride, width, height};
+    return p;
+}
+
+struct SizeCase {
+    int width, height, lumaStride, chromaStride;
+};
+
+class ConversionMatchesFormula : public ::testing::TestWithParam<std::tuple<SizeCase, ConversionPath>> {};
+
+// Random pictures, odd strides, odd sizes: every byte equals the formula,
+// and nothing is written past each row's width x 4 bytes.
+TEST_P(ConversionMatchesFormula, OnRandomPictures)
+{
+    const auto [size, path] = GetParam();
+    std::mt19937 random(static_cast<unsigned>(size.width * 131 + size.height));
+    Picture picture = makePicture(size.width, size.height, size.lumaStride, size.chromaStride, random);
+    const int pitch = size.width * 4 + 12;
+    constexpr uint8_t kCanary = 0xA5;
+    std::vector<uint8_t> expected(static_cast<size_t>(pitch) * size.height, kCanary);
+    std::vector<uint8_t> actual(expected.size(), kCanary);
+    referenceConvert(picture.planes, expected.data(), pitch);
+    convertI420ToBgrx(picture.planes, actual.data(), pitch, path);
+    for (int row = 0; row < size.height; ++row) {
+        for (int i = 0; i < pitch; ++i) {
+            const size_t at = static_cast<size_t>(row) * pitch + i;
+            ASSERT_EQ(actual[at], expected[at]) << "row " << row << " byte " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ConversionMatchesFormula,
+    ::testing::Combine(::testing::Values(SizeCase{640, 360, 640, 320}, SizeCase{64, 48, 67, 35},
+                                         SizeCase{37, 23, 41, 19}, SizeCase{17, 2, 17, 9}, SizeCase{1, 1, 3, 1},
+                                         SizeCase{2, 7, 5, 3}, SizeCase{1280, 720, 1283, 651}),
+                       ::testing::Values(ConversionPath::Fastest, ConversionPath::Tables)));
+
+// Every combination of 0, 16, 235 and 255 in the three planes, through both
+// paths, in pictures wide enough for the vector code.
+TEST(ColourConversion, ExtremeValuesMatchFormula)
+{
+    const uint8_t extremes[] = {0, 16, 235, 255};
+    for (uint8_t y : extremes) {
+        for (uint8_t a : extremes) {
+            for (uint8_t b : extremes) {
+                constexpr int w = 34;
+                constexpr int h = 4;
+                std::vector<uint8_t> luma(w * h, y), cb(w / 2 * h / 2, a), cr(w / 2 * h / 2, b);
+                const I420Planes planes{luma.data(), cb.data(), cr.data(), w, w / 2, w, h};
+                std::vector<uint8_t> expected(w * h * 4), fast(w * h * 4), tables(w * h * 4);
+                referenceConvert(planes, expected.data(), w * 4);
+                convertI420ToBgrx(planes, fast.data(), w * 4, ConversionPath::Fastest);
+                convertI420ToBgrx(planes, tables.data(), w * 4, ConversionPath::Tables);
+                ASSERT_EQ(fast, expected) << int(y) << " " << int(a) << " " << int(b);
+                ASSERT_EQ(tables, expected) << int(y) << " " << int(a) << " " << int(b);
+            }
+        }
+    }
+}
+
+TEST(ColourConversion, KnownColours)
+{
+    struct Case {
+        uint8_t y, cb, cr;
+        uint8_t blue, green, red;
+    };
+    // BT.601 studio-range primaries and greys.
+    const Case cases[] = {
+        {16, 128, 128, 0, 0, 0},
+        {235, 128, 128, 255, 255, 255},
+        {126, 128, 128, 128, 128, 128},  // 76309 * 110 >> 16 = 128
+        {82, 90, 240, 0, 0, 255},        // red
+        {145, 54, 34, 0, 255, 0},        // green
+        {41, 240, 110, 255, 0, 0},       // blue
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> luma(4, c.y), cb(1, c.cb), cr(1, c.cr), out(16);
+        convertI420ToBgrx({luma.data(), cb.data(), cr.data(), 2, 1, 2, 2}, out.data(), 8);
+        EXPECT_NEAR(out[0], c.blue, 2) << int(c.y);
+        EXPECT_NEAR(out[1], c.green, 2) << int(c.y);
+        EXPECT_NEAR(out[2], c.red, 2) << int(c.y);
+        EXPECT_EQ(out[3], 0);
+    }
+}
+
+TEST(ColourTables, EntriesAndClipRange)
+{
+    const ColourTables& t = colourTables();
+    EXPECT_EQ(t.L[16], 0);
+    EXPECT_EQ(t.L[255], 76309 * 239);
+    EXPECT_EQ(t.A0[0], -104597 * 128);
+    EXPECT_EQ(t.A1[255], 53279 * 127);
+    EXPECT_EQ(t.B2[128], 0);
+    EXPECT_EQ(t.B1[1], -25675 * 127);
+    EXPECT_EQ(t.clip(-384), 0);
+    EXPECT_EQ(t.clip(-1), 0);
+    EXPECT_EQ(t.clip(0), 0);
+    EXPECT_EQ(t.clip(200), 200);
+    EXPECT_EQ(t.clip(255), 255);
+    EXPECT_EQ(t.clip(639), 255);
+    // Every shifted sum the conversion can form stays inside the clip table.
+    int low = 0;
+    int high = 0;
+    for (int y = 0; y < 256; ++y) {
+        for (int c = 0; c < 256; ++c) {
+            for (int d : {0, 255}) {
+                low = std::min({low, (t.L[y] + t.A0[c]) >> 16, (t.L[y] - t.A1[c] - t.B1[d]) >> 16,
+                                (t.L[y] + t.B2[c]) >> 16});
+                high = std::max({high, (t.L[y] + t.A0[c]) >> 16, (t.L[y] - t.A1[c] - t.B1[d]) >> 16,
+                                 (t.L[y] + t.B2[c]) >> 16});
+            }
+        }
+    }
+    EXPECT_GE(low, ColourTables::kClipLow);
+    EXPECT_LE(high, ColourTables::kClipHigh);
+}
+
+TEST(ColourConversion, PackedLayoutAndSize)
+{
+    std::vector<uint8_t> buffer(packedI420Size(6, 4));
+    EXPECT_EQ(buffer.size(), 6u * 4u + 2u * 3u * 2u);
+    const I420Planes planes = packedI420(buffer.data(), 6, 4);
+    EXPECT_EQ(planes.cb, buffer.data() + 24);
+    EXPECT_EQ(planes.cr, buffer.data() + 30);
+    EXPECT_EQ(planes.lumaStride, 6);
+    EXPECT_EQ(planes.chromaStride, 3);
+    EXPECT_EQ(packedI420Size(0, 4), 0u);
+}
+
+}  // namespace
+}  // namespace lumvara

@@ -1,0 +1,375 @@
+#include "player/video_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "player/bmp_image.h"
+#include "player/i420_converter.h"
+#include "player/picture_fixtures.h"
+#include "player/test_files.h"
+
+namespace lumvara {
+namespace {
+
+using test::Colour;
+using test::HeadlessWindow;
+
+// Loads and presents one picture under the picture lock, as the player does.
+bool show(VideoRenderer& renderer, const std::vector<uint8_t>& picture, int width, int height,
+          winsys::HWND window)
+{
+    std::lock_guard<std::mutex> guard(renderer.pictureLock());
+    if (!renderer.loadPicture(picture.data(), width, height, window)) {
+        return false;
+    }
+    renderer.presentPicture();
+    return true;
+}
+
+// The picture converted as the renderer converts it: the expected snapshot.
+std::vector<uint8_t> converted(const std::vector<uint8_t>& picture, int width, int height)
+{
+    std::vector<uint8_t> bgrx(static_cast<size_t>(width) * height * 4);
+    convertI420ToBgrx(packedI420(picture.data(), width, height), bgrx.data(), width * 4);
+    return bgrx;
+}
+
+// A BMP image of the picture, rows bottom first.
+std::vector<uint8_t> expectedBmp(const std::vector<uint8_t>& picture, int width, int height)
+{
+    const auto bgrx = converted(picture, width, height);
+    std::vector<uint8_t> bmp(bmpImageSize(width, height));
+    writeBmpToBuffer(bmp.data(), bgrx.data(), width * 4, width, height);
+    return bmp;
+}
+
+TEST(VideoRenderer, StretchesPictureOverTheWindow)
+{
+    HeadlessWindow window(0, 0, 640, 360);
+    ASSERT_NE(window.handle(), nullptr);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(1280, 720);
+    ASSERT_TRUE(show(renderer, picture, 1280, 720, window.handle()));
+    EXPECT_EQ(window.colourAt(160, 90), Colour::Red);
+    EXPECT_EQ(window.colourAt(480, 90), Colour::Green);
+    EXPECT_EQ(window.colourAt(160, 270), Colour::Blue);
+    EXPECT_EQ(window.colourAt(480, 270), Colour::White);
+    EXPECT_EQ(renderer.width(), 1280);
+    EXPECT_EQ(renderer.height(), 720);
+}
+
+TEST(VideoRenderer, KeepProportionLeavesBarsAboveAndBelow)
+{
+    HeadlessWindow window(0, 0, 640, 480);
+    VideoRenderer renderer;
+    renderer.renderActualProportion(1);
+    const auto picture = test::quadrantPicture(1280, 720);
+    ASSERT_TRUE(show(renderer, picture, 1280, 720, window.handle()));
+    // t = 360, p = 60: rows 60 ... 419 hold the picture.
+    EXPECT_EQ(window.colourAt(160, 30), Colour::Black);
+    EXPECT_EQ(window.colourAt(160, 70), Colour::Red);
+    EXPECT_EQ(window.colourAt(480, 410), Colour::White);
+    EXPECT_EQ(window.colourAt(480, 450), Colour::Black);
+}
+
+TEST(VideoRenderer, MarginsCropThePicture)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    // Only the right half and the top half remain: all green.
+    renderer.adjustViewArea(640, 0, 0, 360);
+    const auto picture = test::quadrantPicture(1280, 720);
+    ASSERT_TRUE(show(renderer, picture, 1280, 720, window.handle()));
+    for (int x : {10, 160, 310}) {
+        for (int y : {10, 90, 170}) {
+            EXPECT_EQ(window.colourAt(x, y), Colour::Green) << x << "," << y;
+        }
+    }
+}
+
+struct EffectCase {
+    int32_t effect;
+    Colour topLeft, topRight, bottomLeft, bottomRight;
+};
+
+class RenderEffect : public ::testing::TestWithParam<EffectCase> {};
+
+TEST_P(RenderEffect, MirrorsAsAsked)
+{
+    const EffectCase c = GetParam();
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    renderer.setRenderEffect(c.effect);
+    const auto picture = test::quadrantPicture(640, 360);
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_EQ(window.colourAt(80, 45), c.topLeft);
+    EXPECT_EQ(window.colourAt(240, 45), c.topRight);
+    EXPECT_EQ(window.colourAt(80, 135), c.bottomLeft);
+    EXPECT_EQ(window.colourAt(240, 135), c.bottomRight);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Effects, RenderEffect,
+    ::testing::Values(EffectCase{0, Colour::Red, Colour::Green, Colour::Blue, Colour::White},
+                      EffectCase{1, Colour::Green, Colour::Red, Colour::White, Colour::Blue},
+                      EffectCase{2, Colour::Blue, Colour::White, Colour::Red, Colour::Green},
+                      EffectCase{3, Colour::White, Colour::Blue, Colour::Green, Colour::Red},
+                      EffectCase{4, Colour::Red, Colour::Green, Colour::Blue, Colour::White},
+                      EffectCase{-1, Colour::Red, Colour::Green, Colour::Blue, Colour::White}));
+
+TEST(VideoRenderer, RebuildsOnlyWhatAChangeNeeds)
+{
+    HeadlessWindow first(100, 100, 320, 180);
+    HeadlessWindow second(100, 100, 320, 180);
+    VideoRenderer renderer;
+    const auto small = test::quadrantPicture(640, 360);
+    const auto large = test::quadrantPicture(1280, 720);
+
+    ASSERT_TRUE(show(renderer, small, 640, 360, first.handle()));
+    RendererCounters c = renderer.counters();
+    EXPECT_EQ(c.displaySetups, 1u);
+    EXPECT_EQ(c.clipSetups, 1u);
+    EXPECT_EQ(c.surfaceBuilds, 1u);
+
+    // The same window, rectangle and size: nothing is rebuilt.
+    ASSERT_TRUE(show(renderer, small, 640, 360, first.handle()));
+    c = renderer.counters();
+    EXPECT_EQ(c.displaySetups, 1u);
+    EXPECT_EQ(c.clipSetups, 1u);
+    EXPECT_EQ(c.surfaceBuilds, 1u);
+
+    // Another window with the same rectangle: only the clipping follows it.
+    ASSERT_TRUE(show(renderer, small, 640, 360, second.handle()));
+    c = renderer.counters();
+    EXPECT_EQ(c.displaySetups, 1u);
+    EXPECT_EQ(c.clipSetups, 2u);
+    EXPECT_EQ(c.surfaceBuilds, 1u);
+
+    // Moving the window without resizing rebuilds everything.
+    ASSERT_TRUE(winsys::MoveWindow(second.handle(), 150, 120, 320, 180, false));
+    ASSERT_TRUE(show(renderer, small, 640, 360, second.handle()));
+    c = renderer.counters();
+    EXPECT_EQ(c.displaySetups, 2u);
+    EXPECT_EQ(c.clipSetups, 3u);
+    EXPECT_EQ(c.surfaceBuilds, 2u);
+    EXPECT_EQ(second.colourAt(80, 45), Colour::Red);
+
+    // A new picture size rebuilds the surface only.
+    ASSERT_TRUE(show(renderer, large, 1280, 720, second.handle()));
+    c = renderer.counters();
+    EXPECT_EQ(c.displaySetups, 2u);
+    EXPECT_EQ(c.clipSetups, 3u);
+    EXPECT_EQ(c.surfaceBuilds, 3u);
+    EXPECT_EQ(renderer.width(), 1280);
+}
+
+TEST(VideoRenderer, HiddenWindowDrawsNothingAndSnapshotsTimeOut)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    winsys::ShowWindow(window.handle(), winsys::SW_HIDE);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(640, 360);
+    const auto before = window.pixels();
+    EXPECT_FALSE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_EQ(window.pixels(), before);
+
+    std::atomic<bool> stop{false};
+    std::thread presenter([&] {
+        while (!stop.load()) {
+            show(renderer, picture, 640, 360, window.handle());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::vector<uint8_t> buffer(bmpImageSize(640, 360), 0x5A);
+    EXPECT_EQ(renderer.capture(nullptr, buffer.data()), CaptureResult::TimedOut);
+    stop.store(true);
+    presenter.join();
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t v) { return v == 0x5A; }));
+}
+
+TEST(VideoRenderer, DeadWindowFailsAndNextWindowStartsAfresh)
+{
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(640, 360);
+    winsys::HWND dead = nullptr;
+    {
+        HeadlessWindow gone(0, 0, 320, 180);
+        dead = gone.handle();
+        ASSERT_TRUE(show(renderer, picture, 640, 360, dead));
+    }
+    EXPECT_FALSE(show(renderer, picture, 640, 360, dead));
+    HeadlessWindow window(0, 0, 320, 180);
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_EQ(window.colourAt(80, 45), Colour::Red);
+}
+
+// Presents the picture every few milliseconds on its own thread, as the
+// decode thread does, while a test makes snapshot requests.
+class Presenting {
+public:
+    Presenting(VideoRenderer& renderer, const std::vector<uint8_t>& picture, int width, int height,
+               winsys::HWND window)
+        : thread_([&, width, height, window] {
+              while (!stop_.load()) {
+                  show(renderer, picture, width, height, window);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+          })
+    {
+    }
+    ~Presenting()
+    {
+        stop_.store(true);
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(Snapshot, FileIsWholePictureBottomUpReadableByImageMagick)
+{
+    HeadlessWindow window(0, 0, 640, 360);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(1280, 720);
+    // Crop, mirror and text must not reach the snapshot.
+    renderer.adjustViewArea(100, 50, 20, 30);
+    renderer.setRenderEffect(3);
+    OsdStringRecord entry{};
+    std::strcpy(entry.text, "SNAPSHOT TEXT");
+    entry.fontHeight = 40;
+    entry.position = LUMVARA_OSD_CENTRE;
+    entry.green = 255;
+    renderer.setOsdString(0, entry);
+
+    test::TempDir dir;
+    const std::string path = dir.path() + "/snap.bmp";
+    {
+        Presenting presenting(renderer, picture, 1280, 720, window.handle());
+        EXPECT_EQ(renderer.capture(path.c_str(), nullptr), CaptureResult::Written);
+    }
+    ASSERT_EQ(std::filesystem::file_size(path), 3686454u);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(file, expectedBmp(picture, 1280, 720));
+    // The first stored row is the picture's bottom row: blue then white.
+    EXPECT_EQ(test::classify(&file[54]), Colour::Blue);
+    EXPECT_EQ(test::classify(&file[54 + 1279 * 4]), Colour::White);
+
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(test::readWithImageMagick(path, 1280, 720, &rgb));
+    const auto bgrx = converted(picture, 1280, 720);
+    for (int y = 0; y < 720; y += 37) {
+        for (int x = 0; x < 1280; x += 53) {
+            const uint8_t* want = &bgrx[(static_cast<size_t>(y) * 1280 + x) * 4];
+            const uint8_t* got = &rgb[(static_cast<size_t>(y) * 1280 + x) * 3];
+            ASSERT_EQ(got[0], want[2]) << x << "," << y;
+            ASSERT_EQ(got[1], want[1]) << x << "," << y;
+            ASSERT_EQ(got[2], want[0]) << x << "," << y;
+        }
+    }
+}
+
+TEST(Snapshot, BufferHoldsTheBmpImage)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    renderer.setRenderEffect(1);
+    const auto picture = test::quadrantPicture(640, 360);
+    std::vector<uint8_t> buffer(bmpImageSize(640, 360) + 16, 0x5A);
+    {
+        Presenting presenting(renderer, picture, 640, 360, window.handle());
+        while (renderer.width() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(renderer.capture(nullptr, buffer.data()), CaptureResult::Written);
+    }
+    const auto expected = expectedBmp(picture, 640, 360);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
+    EXPECT_TRUE(std::all_of(buffer.end() - 16, buffer.end(), [](uint8_t v) { return v == 0x5A; }));
+}
+
+TEST(Snapshot, SecondRequestWhilePendingIsRefused)
+{
+    VideoRenderer renderer;
+    std::vector<uint8_t> buffer(64);
+    std::atomic<bool> started{false};
+    std::thread first([&] {
+        started.store(true);
+        EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::milliseconds(400)), CaptureResult::TimedOut);
+    });
+    while (!started.load()) {
+        std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    test::TempDir dir;
+    const std::string path = dir.path() + "/second.bmp";
+    EXPECT_EQ(renderer.capture(path.c_str(), nullptr), CaptureResult::Refused);
+    first.join();
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // Once withdrawn, a new request is accepted (and times out: nothing presents).
+    EXPECT_EQ(renderer.capture(path.c_str(), nullptr, std::chrono::milliseconds(20)), CaptureResult::TimedOut);
+}
+
+TEST(Snapshot, UnwritablePathTimesOutAfterTheWaitAndLeavesNoFile)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(640, 360);
+    test::TempDir dir;
+    const std::string path = dir.path() + "/no/such/folder/snap.bmp";
+    Presenting presenting(renderer, picture, 640, 360, window.handle());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(renderer.capture(path.c_str(), nullptr), CaptureResult::TimedOut);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(195));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(Snapshot, WithdrawnRequestNeverWritesTheBuffer)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(640, 360);
+    std::vector<uint8_t> buffer(bmpImageSize(640, 360), 0x5A);
+    EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::milliseconds(20)), CaptureResult::TimedOut);
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t v) { return v == 0x5A; }));
+}
+
+// The buffer was sized for the picture the renderer reported; a larger
+// picture arriving meanwhile must not be written into it.
+TEST(Snapshot, BufferIsNotFilledFromPictureOfAnotherSize)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    const auto small = test::quadrantPicture(64, 36);
+    const auto large = test::quadrantPicture(640, 360);
+    ASSERT_TRUE(show(renderer, small, 64, 36, window.handle()));
+    std::vector<uint8_t> buffer(bmpImageSize(64, 36), 0x5A);
+    std::thread requester([&] {
+        EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::milliseconds(150)),
+                  CaptureResult::TimedOut);
+    });
+    // The request is in place well before the larger pictures come.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    for (int i = 0; i < 5; ++i) {
+        show(renderer, large, 640, 360, window.handle());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    requester.join();
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t v) { return v == 0x5A; }));
+}
+
+}  // namespace
+}  // namespace lumvara
