@@ -92,7 +92,7 @@ void PostQuitMessage(int exit_code);
 
 // Default handling: WM_ERASEBKGND fills the client area with the window's
 // background colour and returns 1; WM_CLOSE destroys the window; WM_PAINT
-// validates; everything else returns 0.
+// begins and ends painting (erasing when asked); everything else returns 0.
 LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Starts (or restarts, when the id is in use) a timer of the window: WM_TIMER

@@ -72,7 +72,7 @@ std::unique_ptr<Presenter> CreateHeadlessPresenter();
 std::unique_ptr<Presenter> CreateSdlPresenter();
 
 // What a top-level window's presenter shows now (Presenter::ReadBack). Any
-// thread. False for a dead handle or a window that is not top-level.
+// thread for the headless presenter; the window's thread for SDL. False for a dead handle or a window that is not top-level.
 bool ReadPresentedPixels(HWND top_level, std::vector<uint8_t>* out, int* width, int* height);
 // The presenter's name ("headless", "sdl"); null when not top-level.
 const char* PresenterName(HWND top_level);

@@ -72,8 +72,8 @@ struct WindowDesc {
 // answers -1 the window is destroyed and null returned. Null on failure.
 HWND CreateWindow(const WindowDesc& desc, std::unique_ptr<Presenter> presenter = nullptr);
 
-// Destroys the window and its children (children first), sending WM_DESTROY
-// to each on the calling thread. Posted messages and timers of a destroyed
+// Destroys the window and its children, sending WM_DESTROY to the window and
+// then to its children on the calling thread (the window's thread). Posted messages and timers of a destroyed
 // window are dropped. False for a dead handle.
 bool DestroyWindow(HWND window);
 
@@ -103,8 +103,7 @@ bool ShowWindow(HWND window, int command);
 // window's framebuffer and presenter follow its size.
 bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint);
 
-inline constexpr HWND HWND_TOPMOST = reinterpret_cast<HWND>(-1);
-// Marks the window as above all others (only HWND_TOPMOST is meaningful);
+// Marks the window as above all non-topmost windows (z-order HWND_TOPMOST);
 // presenters that can keep a window on top do so.
 bool SetWindowTopmost(HWND window, bool topmost);
 
@@ -112,9 +111,10 @@ bool SetWindowTopmost(HWND window, bool topmost);
 HWND GetParent(HWND window);
 // The top-level window that holds this one (itself when top-level).
 HWND GetTopLevel(HWND window);
-// Moves the window under another parent. A null parent makes it top-level
+// Moves the window under another parent, keeping its rectangle's values (now
+// in the new parent's client coordinates). A null parent makes it top-level
 // (the desktop's child): it gets a framebuffer and a presenter of the same
-// kind as the one it was shown by, at its current screen position. A
+// kind as the one it was shown by (call this on the window's thread). A
 // top-level window given a parent loses both. Returns the previous parent;
 // null also on failure (check IsWindow).
 HWND SetParent(HWND window, HWND parent);

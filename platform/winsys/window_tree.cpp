@@ -1,1 +1,126 @@
-// In progress.
+#include "platform/winsys/window_tree.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lumvara::winsys {
+
+WindowTree& WindowTree::Get() {
+  // Never destroyed: windows may outlive static destruction order.
+  static WindowTree* tree = new WindowTree;
+  return *tree;
+}
+
+Node* WindowTree::Find(uint64_t id) {
+  auto it = nodes_.find(id);
+  return it == nodes_.end() ? nullptr : it->second.get();
+}
+
+Node* WindowTree::Find(HWND window) {
+  return Find(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)));
+}
+
+Node* WindowTree::Add(std::unique_ptr<Node> node) {
+  Node* raw = node.get();
+  nodes_.emplace(raw->id, std::move(node));
+  return raw;
+}
+
+void WindowTree::Remove(Node* node) {
+  if (node->parent) {
+    auto& siblings = node->parent->children;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), node), siblings.end());
+  }
+  if (node->queue) node->queue->windows.erase(node->id);
+  if (focus == HandleOf(node)) focus = nullptr;
+  nodes_.erase(node->id);
+}
+
+Node* WindowTree::TopOf(Node* node) {
+  while (node->parent) node = node->parent;
+  return node;
+}
+
+Point WindowTree::ScreenOrigin(const Node* node) {
+  Point p;
+  for (; node; node = node->parent) {
+    p.x += node->rect.left;
+    p.y += node->rect.top;
+  }
+  return p;
+}
+
+bool WindowTree::Visible(const Node* node) {
+  for (; node; node = node->parent) {
+    if (!(node->style & WS_VISIBLE)) return false;
+  }
+  return true;
+}
+
+void WindowTree::Invalidate(Node* node, const Rect& rect, bool erase) {
+  const Rect client{0, 0, node->rect.width(), node->rect.height()};
+  const Rect area = Intersect(rect, client);
+  if (area.empty() || !(node->style & WS_VISIBLE)) return;
+  node->update = Union(node->update, area);
+  node->needs_paint = true;
+  node->erase = node->erase || erase;
+  if (node->queue) node->queue->wake.notify_all();
+  if (node->style & WS_CLIPCHILDREN) return;
+  for (Node* child : node->children) {
+    Invalidate(child, area.offset(-child->rect.left, -child->rect.top), erase);
+  }
+}
+
+void Framebuffer::Resize(int new_width, int new_height) {
+  if (new_width == width && new_height == height) return;
+  const int new_pitch = new_width * 4;
+  std::vector<uint8_t> next(static_cast<size_t>(new_pitch) * static_cast<size_t>(new_height), 0);
+  const int rows = std::min(height, new_height);
+  const int bytes = std::min(pitch, new_pitch);
+  for (int y = 0; y < rows; ++y) {
+    std::memcpy(next.data() + static_cast<size_t>(y) * new_pitch,
+                pixels.data() + static_cast<size_t>(y) * pitch, static_cast<size_t>(bytes));
+  }
+  pixels = std::move(next);
+  width = new_width;
+  height = new_height;
+  pitch = new_pitch;
+}
+
+void SchedulePresenterUpdate(Node* top_level) {
+  Framebuffer* fb = top_level->framebuffer.get();
+  if (!fb) return;
+  fb->presenter_changed = true;
+  fb->presenter_rect = top_level->rect;
+  fb->presenter_title = top_level->text;
+  fb->presenter_visible = (top_level->style & WS_VISIBLE) != 0;
+  fb->presenter_topmost = top_level->topmost;
+  if (top_level->queue) top_level->queue->wake.notify_all();
+}
+
+namespace {
+
+// Marks the thread's queue dead when the thread ends, so that posting to its
+// windows fails instead of piling up and a blocked SendMessage is released.
+struct QueueHolder {
+  std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
+  ~QueueHolder() {
+    WindowTree& tree = WindowTree::Get();
+    std::lock_guard lock(tree.mutex);
+    queue->alive = false;
+    queue->posted.clear();
+    for (auto& sent : queue->sent) sent->done = true;
+    queue->sent.clear();
+    queue->wake.notify_all();
+    tree.sent_done.notify_all();
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<MessageQueue> CurrentQueue() {
+  thread_local QueueHolder holder;
+  return holder.queue;
+}
+
+}  // namespace lumvara::winsys
