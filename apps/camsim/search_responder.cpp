@@ -104,12 +104,12 @@ void SearchResponder::run() {
     if (n < 4) continue;
     const uint16_t command = static_cast<uint16_t>(datagram[2] | datagram[3] << 8);
     if (datagram[0] != 'D' || datagram[1] != 'H' || command != kSearchRequest) continue;
+    answered_.fetch_add(1);  // counted first, so a requester holding an answer sees it
     // Only the requester hears the answer.
     for (int copy = 0; copy < options_.copies; ++copy) {
       ::sendto(socket_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&sender),
                sender_length);
     }
-    answered_.fetch_add(1);
   }
 }
 
