@@ -57,77 +57,142 @@ void convertColumnsWithTables(const RowPair& rows, int begin, int width, int chr
 
 #define LUMVARA_AVX2 __attribute__((target("avx2")))
 
-struct Avx2Constants {
-    __m256i lumaScale, lumaBias, chromaBias, blueScale, greenCrScale, greenCbScale, redScale, pairUp, zero,
-        max;
+// The vector path computes each channel's sum exactly as the tables would,
+// as a 32-bit value split into two 16-bit halves (high, low) so that sixteen
+// pixels fit one register: products come from the 16-bit multiplies that
+// give a product's high and low halves, and every addition carries from the
+// low half into the high one. The high half of the sum is then the table
+// formula's arithmetic shift by 16; it lies in -384 ... 639, and the
+// saturating pack to bytes is the clip table.
+struct Halves {
+    __m256i hi;
+    __m256i lo;
 };
 
-LUMVARA_AVX2 inline Avx2Constants avx2Constants()
+LUMVARA_AVX2 inline Halves addHalves(Halves a, Halves b)
 {
-    return {_mm256_set1_epi32(ColourTables::kLumaScale),
-            _mm256_set1_epi32(-ColourTables::kLumaScale * 16),
-            _mm256_set1_epi32(128),
-            _mm256_set1_epi32(ColourTables::kBlueFromCb),
-            _mm256_set1_epi32(ColourTables::kGreenFromCr),
-            _mm256_set1_epi32(ColourTables::kGreenFromCb),
-            _mm256_set1_epi32(ColourTables::kRedFromCr),
-            _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3),
-            _mm256_setzero_si256(),
-            _mm256_set1_epi32(255)};
+    const __m256i lo = _mm256_add_epi16(a.lo, b.lo);
+    // No carry exactly when the low sum did not wrap: lo >= a.lo, unsigned.
+    const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_max_epu16(lo, a.lo), lo);
+    const __m256i carry = _mm256_add_epi16(noCarry, _mm256_set1_epi16(1));
+    return {_mm256_add_epi16(_mm256_add_epi16(a.hi, b.hi), carry), lo};
 }
 
-// Four chroma samples, each doubled for its two columns, minus 128.
-LUMVARA_AVX2 inline __m256i loadChroma(const uint8_t* p, const Avx2Constants& k)
+LUMVARA_AVX2 inline Halves constantHalves(int32_t value)
 {
-    int32_t four;
-    std::memcpy(&four, p, 4);
-    const __m256i wide = _mm256_cvtepu8_epi32(_mm_cvtsi32_si128(four));
-    return _mm256_sub_epi32(_mm256_permutevar8x32_epi32(wide, k.pairUp), k.chromaBias);
+    return {_mm256_set1_epi16(static_cast<int16_t>(value >> 16)),
+            _mm256_set1_epi16(static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF)))};
 }
 
-// L[y] of eight luma samples.
-LUMVARA_AVX2 inline __m256i loadLuma(const uint8_t* p, const Avx2Constants& k)
+// value x (65536 * whole + part), for 16-bit values 0 ... 255.
+LUMVARA_AVX2 inline Halves multiply(__m256i value, int whole, uint16_t part)
 {
-    int64_t eight;
-    std::memcpy(&eight, p, 8);
-    const __m256i wide = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight));
-    return _mm256_add_epi32(_mm256_mullo_epi32(wide, k.lumaScale), k.lumaBias);
+    const __m256i partVector = _mm256_set1_epi16(static_cast<int16_t>(part));
+    __m256i hi = _mm256_mulhi_epu16(value, partVector);
+    for (int i = 0; i < whole; ++i) {
+        hi = _mm256_add_epi16(hi, value);
+    }
+    return {hi, _mm256_mullo_epi16(value, partVector)};
 }
 
-// The clip table's effect: shift, then saturate to 0 ... 255.
-LUMVARA_AVX2 inline __m256i channel(__m256i sum, const Avx2Constants& k)
+LUMVARA_AVX2 inline Halves negate(Halves a)
 {
-    return _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(sum, 16), k.zero), k.max);
+    const __m256i ones = _mm256_set1_epi16(-1);
+    return addHalves({_mm256_xor_si256(a.hi, ones), _mm256_xor_si256(a.lo, ones)}, constantHalves(1));
 }
 
-LUMVARA_AVX2 inline void storeEight(uint8_t* out, __m256i luma, __m256i blueTerm, __m256i greenTerm,
-                                    __m256i redTerm, const Avx2Constants& k)
+constexpr int32_t kLumaBias = -ColourTables::kLumaScale * 16;
+
+// The chroma part of each channel's sum less one, with the luma bias folded
+// in. channel() adds the one back while it finds the carry from the low
+// halves (see there).
+struct ChromaTerms {
+    Halves blue;
+    Halves green;
+    Halves red;
+};
+
+LUMVARA_AVX2 inline ChromaTerms chromaTerms(__m256i cb, __m256i cr)
 {
-    const __m256i blue = channel(_mm256_add_epi32(luma, blueTerm), k);
-    const __m256i green = channel(_mm256_sub_epi32(luma, greenTerm), k);
-    const __m256i red = channel(_mm256_add_epi32(luma, redTerm), k);
-    const __m256i pixels =
-        _mm256_or_si256(blue, _mm256_or_si256(_mm256_slli_epi32(green, 8), _mm256_slli_epi32(red, 16)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pixels);
+    // 132201 = 2 x 65536 + 1129; 104597 = 65536 + 39061; 53279 and 25675
+    // fit 16 bits.
+    const Halves blue = multiply(cb, 2, 1129);
+    const Halves red = multiply(cr, 1, 39061);
+    const Halves green = addHalves(multiply(cr, 0, 53279), multiply(cb, 0, 25675));
+    ChromaTerms t;
+    t.blue = addHalves(blue, constantHalves(kLumaBias - ColourTables::kBlueFromCb * 128 - 1));
+    t.red = addHalves(red, constantHalves(kLumaBias - ColourTables::kRedFromCr * 128 - 1));
+    t.green = addHalves(negate(green), constantHalves(kLumaBias +
+                                                      (ColourTables::kGreenFromCr + ColourTables::kGreenFromCb) * 128 -
+                                                      1));
+    return t;
 }
 
-// Eight pixels per step in 32-bit lanes: the lanes hold exactly the table
-// entries (the products of the table formulas), shifted arithmetically and
-// saturated like the clip table. Returns the first column it left.
+// Each chroma term twice, for the two columns it serves: `first` for the
+// first sixteen columns of the group, `second` for the next sixteen, in the
+// lane order of the luma (see convertSixteen).
+LUMVARA_AVX2 inline void duplicate(const Halves& term, Halves& first, Halves& second)
+{
+    first = {_mm256_unpacklo_epi16(term.hi, term.hi), _mm256_unpacklo_epi16(term.lo, term.lo)};
+    second = {_mm256_unpackhi_epi16(term.hi, term.hi), _mm256_unpackhi_epi16(term.lo, term.lo)};
+}
+
+// The high half of luma + chroma: the channel value before clipping.
+// `chroma` holds the chroma term less one. The rounding average
+// (a + b + 1) >> 1 of the low halves has its top bit set exactly when
+// luma.lo + chroma.lo + 1 reaches 65536, which is the carry of the true sum.
+LUMVARA_AVX2 inline __m256i channel(const Halves& luma, const Halves& chroma)
+{
+    const __m256i carry = _mm256_srli_epi16(_mm256_avg_epu16(luma.lo, chroma.lo), 15);
+    return _mm256_add_epi16(_mm256_add_epi16(luma.hi, chroma.hi), carry);
+}
+
+// Sixteen pixels of one row. The luma lanes hold pixels 0-3, 8-11 | 4-7,
+// 12-15, so that the in-lane interleaving at the end gives pixels 0-7 in the
+// low unpack and 8-15 in the high one.
+LUMVARA_AVX2 inline void convertSixteen(const uint8_t* luma, uint8_t* out, const ChromaTerms& chroma)
+{
+    const __m256i y = _mm256_permute4x64_epi64(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma))), 0xD8);
+    // 76309 = 65536 + 10773.
+    const Halves l = multiply(y, 1, 10773);
+    const __m256i blue = channel(l, chroma.blue);
+    const __m256i green = channel(l, chroma.green);
+    const __m256i red = channel(l, chroma.red);
+    // Saturating packs clip to 0 ... 255; then interleave to B, G, R, 0.
+    const __m256i blueRed = _mm256_packus_epi16(blue, red);
+    const __m256i greenZero = _mm256_packus_epi16(green, _mm256_setzero_si256());
+    const __m256i blueGreen = _mm256_unpacklo_epi8(blueRed, greenZero);
+    const __m256i redZero = _mm256_unpackhi_epi8(blueRed, greenZero);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi16(blueGreen, redZero));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_unpackhi_epi16(blueGreen, redZero));
+}
+
+// Sixteen chroma samples as 0, 1, 4, 5, 8, 9, 12, 13 | 2, 3, 6, 7, 10, 11,
+// 14, 15: doubled by the in-lane unpacks they then match the luma lanes.
+LUMVARA_AVX2 inline __m256i loadChroma(const uint8_t* p)
+{
+    const __m256i wide = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    return _mm256_permutevar8x32_epi32(wide, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+}
+
+// Thirty-two columns of a row pair per step, sixteen chroma samples serving
+// them. Returns the first column it left.
 LUMVARA_AVX2 int convertColumnsAvx2(const RowPair& rows, int width)
 {
-    const Avx2Constants k = avx2Constants();
     int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const __m256i cb = loadChroma(rows.cb + x / 2, k);
-        const __m256i cr = loadChroma(rows.cr + x / 2, k);
-        const __m256i blueTerm = _mm256_mullo_epi32(cb, k.blueScale);
-        const __m256i greenTerm =
-            _mm256_add_epi32(_mm256_mullo_epi32(cr, k.greenCrScale), _mm256_mullo_epi32(cb, k.greenCbScale));
-        const __m256i redTerm = _mm256_mullo_epi32(cr, k.redScale);
-        storeEight(rows.dst0 + x * 4, loadLuma(rows.luma0 + x, k), blueTerm, greenTerm, redTerm, k);
+    for (; x + 32 <= width; x += 32) {
+        const ChromaTerms terms = chromaTerms(loadChroma(rows.cb + x / 2), loadChroma(rows.cr + x / 2));
+        ChromaTerms first;
+        ChromaTerms second;
+        duplicate(terms.blue, first.blue, second.blue);
+        duplicate(terms.green, first.green, second.green);
+        duplicate(terms.red, first.red, second.red);
+        convertSixteen(rows.luma0 + x, rows.dst0 + x * 4, first);
+        convertSixteen(rows.luma0 + x + 16, rows.dst0 + (x + 16) * 4, second);
         if (rows.luma1 != nullptr) {
-            storeEight(rows.dst1 + x * 4, loadLuma(rows.luma1 + x, k), blueTerm, greenTerm, redTerm, k);
+            convertSixteen(rows.luma1 + x, rows.dst1 + x * 4, first);
+            convertSixteen(rows.luma1 + x + 16, rows.dst1 + (x + 16) * 4, second);
         }
     }
     return x;
@@ -145,10 +210,10 @@ void convertRowPair(const RowPair& rows, int width, int chromaWidth, ConversionP
 {
     int done = 0;
 #ifdef LUMVARA_HAVE_X86_VECTORS
-    // The vector loop reads whole groups of 8 luma and 4 chroma samples; it
-    // stops before any group that would reach past the row.
+    // The vector loop reads whole groups of 32 luma and 16 chroma samples;
+    // it stops before any group that would reach past the row.
     if (path == ConversionPath::Fastest && processorHasAvx2()) {
-        done = convertColumnsAvx2(rows, std::min(width, chromaWidth * 2) & ~7);
+        done = convertColumnsAvx2(rows, std::min(width, chromaWidth * 2));
     }
 #else
     (void)path;

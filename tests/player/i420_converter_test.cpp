@@ -120,6 +120,33 @@ TEST(ColourConversion, ExtremeValuesMatchFormula)
     }
 }
 
+// Every luma value with every chroma pair, 2^24 pixels, through the vector
+// path: its 16-bit carry arithmetic must match the formula everywhere.
+TEST(ColourConversion, EveryInputCombinationMatchesFormula)
+{
+    constexpr int w = 512;  // 256 blocks: one per Cr value
+    constexpr int h = 128;  // 64 block rows: four luma values each
+    std::vector<uint8_t> luma(w * h), cb(w / 2 * h / 2), cr(w / 2 * h / 2);
+    std::vector<uint8_t> expected(w * h * 4), actual(w * h * 4);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            luma[y * w + x] = static_cast<uint8_t>((y / 2) * 4 + (y % 2) * 2 + x % 2);
+        }
+    }
+    for (int blockRow = 0; blockRow < h / 2; ++blockRow) {
+        for (int block = 0; block < w / 2; ++block) {
+            cr[blockRow * (w / 2) + block] = static_cast<uint8_t>(block);
+        }
+    }
+    for (int blue = 0; blue < 256; ++blue) {
+        std::fill(cb.begin(), cb.end(), static_cast<uint8_t>(blue));
+        const I420Planes planes{luma.data(), cb.data(), cr.data(), w, w / 2, w, h};
+        referenceConvert(planes, expected.data(), w * 4);
+        convertI420ToBgrx(planes, actual.data(), w * 4, ConversionPath::Fastest);
+        ASSERT_EQ(actual, expected) << "cb " << blue;
+    }
+}
+
 TEST(ColourConversion, KnownColours)
 {
     struct Case {
