@@ -97,10 +97,14 @@ std::vector<DayFolder> ListDayFolders(const std::string& recordsFolder) {
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
     folders.push_back(DayFolder{CreationTimeNs(path), std::move(path)});
   }
+  SortOldestFirst(folders);
+  return folders;
+}
+
+void SortOldestFirst(std::vector<DayFolder>& folders) {
   std::sort(folders.begin(), folders.end(), [](const DayFolder& a, const DayFolder& b) {
     return a.createdNs != b.createdNs ? a.createdNs < b.createdNs : a.path < b.path;
   });
-  return folders;
 }
 
 std::string DeleteOldestDayFolder(const std::string& recordsFolder) {

@@ -78,6 +78,7 @@ struct DayFolder {
   std::string path;
 };
 std::vector<DayFolder> ListDayFolders(const std::string& recordsFolder);
+void SortOldestFirst(std::vector<DayFolder>& folders);
 
 // Deletes the oldest day folder under recordsFolder, if any. Returns the
 // path chosen (empty when there was none).
