@@ -21,16 +21,15 @@ void setOptionOrReport(int fd, int level, int name, const char* message) {
 
 }  // namespace
 
-UniqueFd connectToCamera(const CameraConnectRequest& request, std::string& dotted) {
+UniqueFd connectToCamera(const char* host, int port, const HostResolver& resolver, int wakeFd, std::string& dotted) {
     static const HostResolver systemResolver = systemHostResolver();
-    const HostResolver& resolver = request.resolver != nullptr ? *request.resolver : systemResolver;
     std::string resolved;
-    if (!resolveHost(request.host, resolver, resolved)) {
+    if (host == nullptr || !resolveHost(host, resolver ? resolver : systemResolver, resolved)) {
         return UniqueFd();
     }
     dotted = resolved.substr(0, kMaxAddressText);
     in_addr address{};
-    if (!parseIPv4(dotted, address) || request.port < 0 || request.port > 65535) {
+    if (!parseIPv4(dotted, address) || port < 0 || port > 65535) {
         return UniqueFd();
     }
 
@@ -47,8 +46,7 @@ UniqueFd connectToCamera(const CameraConnectRequest& request, std::string& dotte
     setOptionOrReport(fd.get(), SOL_SOCKET, SO_SNDBUF, "Error in setsockopt(SO_SNDBUF), errno=%ld\n");
     setOptionOrReport(fd.get(), SOL_SOCKET, SO_RCVBUF, "Error in setsockopt(SO_RCVBUF), errno=%ld\n");
 
-    const auto result =
-        connectWithTimeout(fd.get(), address, static_cast<uint16_t>(request.port), request.timeoutMs, request.wakeFd);
+    const auto result = connectWithTimeout(fd.get(), address, static_cast<uint16_t>(port), kConnectTimeoutMs, wakeFd);
     if (result != ConnectResult::Connected) {
         ::shutdown(fd.get(), SHUT_RDWR);
         return UniqueFd();

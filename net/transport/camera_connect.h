@@ -15,17 +15,10 @@ inline constexpr int kConnectTimeoutMs = 3000;
 inline constexpr int kSocketBufferBytes = 8192;
 inline constexpr size_t kMaxAddressText = 127;
 
-struct CameraConnectRequest {
-    std::string host;
-    int port = 0;
-    const HostResolver* resolver = nullptr;  // null: the system lookup
-    int wakeFd = -1;                         // readable: give up at once
-    int timeoutMs = kConnectTimeoutMs;
-};
-
-// Returns the connected socket (blocking mode) or an invalid fd. `dotted`
-// receives the peer address text when resolution succeeded. No socket is
-// created when the host does not resolve.
-UniqueFd connectToCamera(const CameraConnectRequest& request, std::string& dotted);
+// Returns the connected socket (blocking mode) or an invalid fd. An empty
+// resolver means the system lookup; a readable `wakeFd` (-1: none) gives up
+// at once. `dotted` receives the peer address text when resolution
+// succeeded. No socket is created when the host does not resolve.
+UniqueFd connectToCamera(const char* host, int port, const HostResolver& resolver, int wakeFd, std::string& dotted);
 
 }  // namespace lumvara

@@ -14,16 +14,8 @@ void CmdConnection::setResolver(HostResolver resolver) { resolver_ = std::move(r
 
 int CmdConnection::connect(const char* host, int port, int wakeFd) {
     close();
-    if (host == nullptr) {
-        return 0;
-    }
-    CameraConnectRequest request;
-    request.host = host;
-    request.port = port;
-    request.resolver = resolver_ ? &resolver_ : nullptr;
-    request.wakeFd = wakeFd;
     std::string dotted;
-    UniqueFd fd = connectToCamera(request, dotted);
+    UniqueFd fd = connectToCamera(host, port, resolver_, wakeFd, dotted);
     address_ = dotted;
     port_ = port;
     if (!fd.valid()) {

@@ -43,6 +43,36 @@ long parseContentLength(std::string_view line) {
     return negative ? -value : value;
 }
 
+enum class ReadStep { Data, Silence, Closed, Failed };
+
+// One wait of ~1 s for the socket, then one receive of up to `size` bytes.
+// Errors print their diagnostics; a wake ends it as a failure.
+ReadStep waitAndReceive(int fd, int wakeFd, char* into, size_t size, size_t& got) {
+    for (;;) {
+        const WaitResult ready = waitReadable(fd, wakeFd, kResponseWaitMs);
+        if (ready == WaitResult::Error) {
+            reportSelectError();
+            return ReadStep::Failed;
+        }
+        if (ready == WaitResult::Woken) {
+            return ReadStep::Failed;
+        }
+        if (ready == WaitResult::Timeout) {
+            return ReadStep::Silence;
+        }
+        const ssize_t received = ::recv(fd, into, size, 0);
+        if (received < 0 && errno == EINTR) {
+            continue;
+        }
+        if (received < 0) {
+            reportReceiveError();
+            return ReadStep::Failed;
+        }
+        got = static_cast<size_t>(received);
+        return received == 0 ? ReadStep::Closed : ReadStep::Data;
+    }
+}
+
 // Reads the body: at most kBodyReadAttempts waits of ~1 s, each followed by
 // one receive of the bytes still missing. Returns the bytes received (a
 // silence ends early), 0 on peer close or when the attempts ran out, -1 on
@@ -51,31 +81,16 @@ int readBody(int fd, std::string& body, size_t length, int wakeFd) {
     body.assign(length, '\0');
     size_t received = 0;
     for (int attempt = 0; attempt < kBodyReadAttempts && received < length; ++attempt) {
-        const WaitResult ready = waitReadable(fd, wakeFd, kResponseWaitMs);
-        if (ready == WaitResult::Error) {
-            reportSelectError();
+        size_t got = 0;
+        const ReadStep step = waitAndReceive(fd, wakeFd, body.data() + received, length - received, got);
+        if (step == ReadStep::Failed) {
             return -1;
         }
-        if (ready == WaitResult::Woken) {
-            return -1;
-        }
-        if (ready == WaitResult::Timeout) {
+        if (step != ReadStep::Data) {
             body.resize(received);
-            return static_cast<int>(received);
+            return step == ReadStep::Closed ? 0 : static_cast<int>(received);
         }
-        const ssize_t got = ::recv(fd, body.data() + received, length - received, 0);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            reportReceiveError();
-            return -1;
-        }
-        if (got == 0) {
-            body.resize(received);
-            return 0;
-        }
-        received += static_cast<size_t>(got);
+        received += got;
     }
     body.resize(received);
     return received < length ? 0 : static_cast<int>(received);
@@ -87,27 +102,13 @@ int readLine(int fd, std::string& line, int wakeFd) {
     const int64_t start = secondsNow();
     line.clear();
     for (;;) {
-        const WaitResult ready = waitReadable(fd, wakeFd, kResponseWaitMs);
-        if (ready == WaitResult::Error) {
-            reportSelectError();
-            return -1;
-        }
-        if (ready == WaitResult::Woken) {
-            return -1;
-        }
-        if (ready == WaitResult::Timeout) {
-            return static_cast<int>(line.size());
-        }
         char byte = 0;
-        const ssize_t got = ::recv(fd, &byte, 1, 0);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            reportReceiveError();
+        size_t got = 0;
+        const ReadStep step = waitAndReceive(fd, wakeFd, &byte, 1, got);
+        if (step == ReadStep::Failed) {
             return -1;
         }
-        if (got == 0) {
+        if (step != ReadStep::Data) {
             return static_cast<int>(line.size());
         }
         if (line.size() >= kMaxHeaderLine) {

@@ -35,16 +35,8 @@ std::string CTcpSocket::address() const {
 
 int CTcpSocket::connect(const char* host, int port, int wakeFd) {
     close();
-    if (host == nullptr) {
-        return 0;
-    }
-    CameraConnectRequest request;
-    request.host = host;
-    request.port = port;
-    request.resolver = resolver_ ? &resolver_ : nullptr;
-    request.wakeFd = wakeFd;
     std::string dotted;
-    UniqueFd fd = connectToCamera(request, dotted);
+    UniqueFd fd = connectToCamera(host, port, resolver_, wakeFd, dotted);
     {
         std::lock_guard lock(addressLock_);
         address_ = dotted;
