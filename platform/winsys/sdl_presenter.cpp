@@ -55,18 +55,25 @@ class SdlPresenter final : public Presenter {
       Registry().erase(SDL_GetWindowID(window_));
       SDL_DestroyWindow(window_);
     }
-    if (initialised_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
 
-  bool Init() {
+  // SDL's video subsystem is started once and kept for the life of the
+  // process: shutting it down unloads the display libraries SDL opened,
+  // which do not free everything they allocated, and a later window would
+  // load them all again.
+  static bool Init() {
+    static bool initialised = false;
+    if (initialised) return true;
     // The host keeps its own signal handling.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // Window surfaces are plain memory: no OpenGL renderer behind them.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       logf("SDL video init failed: %s\n", SDL_GetError());
       return false;
     }
-    initialised_ = true;
+    initialised = true;
     return true;
   }
 
@@ -218,7 +225,6 @@ class SdlPresenter final : public Presenter {
     }
   }
 
-  bool initialised_ = false;
   SDL_Window* window_ = nullptr;
   Rect rect_;
   std::string title_;
@@ -228,9 +234,8 @@ class SdlPresenter final : public Presenter {
 }  // namespace
 
 std::unique_ptr<Presenter> CreateSdlPresenter() {
-  auto presenter = std::make_unique<SdlPresenter>();
-  if (!presenter->Init()) return nullptr;
-  return presenter;
+  if (!SdlPresenter::Init()) return nullptr;
+  return std::make_unique<SdlPresenter>();
 }
 
 }  // namespace lumvara::winsys
