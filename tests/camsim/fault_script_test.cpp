@@ -93,7 +93,7 @@ TEST_F(LiveFault, ActsAfterTheScriptedNumberOfFrames) {
 TEST_F(LiveFault, OddPiecesDeliverTheSameFramesInSmallReads) {
   ConnectionScript script;
   script.pieces = {7, 13, 3};
-  script.piece_gap = 5ms;
+  script.piece_gap = 20ms;
   sim().scriptConnection(script);
   RawClient client;
   ASSERT_TRUE(client.connect(port()));
@@ -145,7 +145,7 @@ TEST_F(CommandFault, AnswerFaults) {
   omitted.omit_content_length = true;
   ConnectionScript trickle;
   trickle.pieces = {1};
-  trickle.piece_gap = 1ms;
+  trickle.piece_gap = 5ms;
 
   {
     SCOPED_TRACE("silence");
@@ -189,7 +189,7 @@ TEST_F(CommandFault, AnswerFaults) {
     ASSERT_TRUE(client.request(Command("set_alias.cgi", "&alias=x")));
     const auto first = client.readOnce(2s);
     ASSERT_TRUE(first.has_value());
-    EXPECT_LE(first->size(), 4u);
+    EXPECT_LT(first->size(), 32u);  // far from the whole answer
     const auto answer = ReadAnswer(client, 10s);
     ASSERT_TRUE(answer.has_value());
   }
