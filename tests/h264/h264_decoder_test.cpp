@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cstdlib>
 
 #include "h264/test_encoder.h"
@@ -49,7 +51,10 @@ TEST_P(DecodesEncodedSize, EveryUnitGivesPictureOfEncodedSize)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DecodesEncodedSize,
                          ::testing::Values(SizeCase{640, 360}, SizeCase{1280, 720}, SizeCase{1920, 1080},
-                                           SizeCase{2560, 1440}));
+                                           SizeCase{2560, 1440}),
+                         [](const auto& c) {
+                             return std::to_string(c.param.width) + "x" + std::to_string(c.param.height);
+                         });
 
 TEST(H264Decoder, RefusesEmptyInput)
 {
@@ -117,7 +122,18 @@ TEST_P(CorruptUnit, ReportsErrorAndNextKeyFrameDecodes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, CorruptUnit,
-                         ::testing::Values(Damage::TruncateHalf, Damage::ScrambleMiddle, Damage::Garbage));
+                         ::testing::Values(Damage::TruncateHalf, Damage::ScrambleMiddle, Damage::Garbage),
+                         [](const auto& c) {
+                             switch (c.param) {
+                             case Damage::TruncateHalf:
+                                 return std::string("TruncateHalf");
+                             case Damage::ScrambleMiddle:
+                                 return std::string("ScrambleMiddle");
+                             case Damage::Garbage:
+                                 break;
+                             }
+                             return std::string("Garbage");
+                         });
 
 }  // namespace
 }  // namespace lumvara

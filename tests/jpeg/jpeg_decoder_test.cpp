@@ -1,6 +1,8 @@
 #include "platform/jpeg/jpeg_decoder.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 #include <turbojpeg.h>
 
 #include <cstdlib>
@@ -89,7 +91,20 @@ TEST_P(CorruptJpeg, FailsCleanlyAndLeavesImageEmpty)
 
 INSTANTIATE_TEST_SUITE_P(Damages, CorruptJpeg,
                          ::testing::Values(Damage::Empty, Damage::NotAJpeg, Damage::HeaderOnly,
-                                           Damage::ZeroedHeader));
+                                           Damage::ZeroedHeader),
+                         [](const auto& c) {
+                             switch (c.param) {
+                             case Damage::Empty:
+                                 return std::string("Empty");
+                             case Damage::NotAJpeg:
+                                 return std::string("NotAJpeg");
+                             case Damage::HeaderOnly:
+                                 return std::string("HeaderOnly");
+                             case Damage::ZeroedHeader:
+                                 break;
+                             }
+                             return std::string("ZeroedHeader");
+                         });
 
 // A header can claim any size; a huge one is refused without allocating.
 TEST(JpegDecoder, RefusesHugeClaimedSize)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -95,7 +97,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(SizeCase{640, 360, 640, 320}, SizeCase{64, 48, 67, 35},
                                          SizeCase{37, 23, 41, 19}, SizeCase{17, 2, 17, 9}, SizeCase{1, 1, 3, 1},
                                          SizeCase{2, 7, 5, 3}, SizeCase{1280, 720, 1283, 651}),
-                       ::testing::Values(ConversionPath::Fastest, ConversionPath::Tables)));
+                       ::testing::Values(ConversionPath::Fastest, ConversionPath::Tables)),
+    [](const auto& c) {
+        const SizeCase size = std::get<0>(c.param);
+        return std::to_string(size.width) + "x" + std::to_string(size.height) + "_strides" +
+               std::to_string(size.lumaStride) + "_" + std::to_string(size.chromaStride) +
+               (std::get<1>(c.param) == ConversionPath::Fastest ? "_fastest" : "_tables");
+    });
 
 // Every combination of 0, 16, 235 and 255 in the three planes, through both
 // paths, in pictures wide enough for the vector code.

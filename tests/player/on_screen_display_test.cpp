@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -178,7 +180,11 @@ TEST_P(WidePictureText, UsesLargeFontOnlyWhenWideIntoNarrow)
 
 INSTANTIATE_TEST_SUITE_P(Cases, WidePictureText,
                          ::testing::Values(FontCase{1920, 640, true}, FontCase{1000, 640, false},
-                                           FontCase{1920, 700, false}));
+                                           FontCase{1920, 700, false}),
+                         [](const auto& c) {
+                             return std::to_string(c.param.pictureWidth) + "_into_" +
+                                    std::to_string(c.param.destinationWidth);
+                         });
 
 }  // namespace
 }  // namespace lumvara

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cstring>
 
 namespace lumvara {
@@ -49,7 +51,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // The JPEG player's window boxes are 24 pixels high.
                       BoxCase{10, kWindowOsdBoxes, {5, 5, 1275, 29}, OsdAlign::Left},
                       BoxCase{13, kWindowOsdBoxes, {5, 691, 1275, 715}, OsdAlign::Right},
-                      BoxCase{14, kWindowOsdBoxes, {5, 348, 1275, 372}, OsdAlign::Centre}));
+                      BoxCase{14, kWindowOsdBoxes, {5, 348, 1275, 372}, OsdAlign::Centre}),
+    [](const auto& c) {
+        return "position" + std::to_string(c.param.position) + "_box" + std::to_string(2 * c.param.heights.half);
+    });
 
 struct FontCase {
     int32_t pictureWidth;
@@ -78,7 +83,11 @@ TEST_P(WidePictureFont, OverridesOnlyWidePictureInNarrowDestination)
 INSTANTIATE_TEST_SUITE_P(Cases, WidePictureFont,
                          ::testing::Values(FontCase{1920, 640, true}, FontCase{1001, 699, true},
                                            FontCase{1000, 640, false}, FontCase{1920, 700, false},
-                                           FontCase{1280, 1280, false}, FontCase{640, 320, false}));
+                                           FontCase{1280, 1280, false}, FontCase{640, 320, false}),
+                         [](const auto& c) {
+                             return std::to_string(c.param.pictureWidth) + "_into_" +
+                                    std::to_string(c.param.destinationWidth);
+                         });
 
 struct StampCase {
     int64_t time;
@@ -102,7 +111,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StampCase{1709647629, static_cast<int8_t>(0xF8), "2024-03-05 22:07:09"},
                       StampCase{1709647629, 8, "2024-03-05 06:07:09"},
                       StampCase{0, 8, "1969-12-31 16:00:00"},
-                      StampCase{4294967295LL, -12, "2106-02-07 18:28:15"}));
+                      StampCase{4294967295LL, -12, "2106-02-07 18:28:15"}),
+    [](const auto& c) {
+        return "time" + std::to_string(c.param.time) + "_zone" +
+               (c.param.zone < 0 ? "minus" + std::to_string(-c.param.zone) : std::to_string(c.param.zone));
+    });
 
 TEST(OsdText, TimeStampEntryPrefixesItsText)
 {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -123,7 +125,11 @@ INSTANTIATE_TEST_SUITE_P(
                       EffectCase{2, Colour::Blue, Colour::White, Colour::Red, Colour::Green},
                       EffectCase{3, Colour::White, Colour::Blue, Colour::Green, Colour::Red},
                       EffectCase{4, Colour::Red, Colour::Green, Colour::Blue, Colour::White},
-                      EffectCase{-1, Colour::Red, Colour::Green, Colour::Blue, Colour::White}));
+                      EffectCase{-1, Colour::Red, Colour::Green, Colour::Blue, Colour::White}),
+    [](const auto& c) {
+        return c.param.effect < 0 ? "effectMinus" + std::to_string(-c.param.effect)
+                                  : "effect" + std::to_string(c.param.effect);
+    });
 
 TEST(VideoRenderer, RebuildsOnlyWhatAChangeNeeds)
 {
@@ -209,6 +215,130 @@ TEST(VideoRenderer, DeadWindowFailsAndNextWindowStartsAfresh)
     HeadlessWindow window(0, 0, 320, 180);
     ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
     EXPECT_EQ(window.colourAt(80, 45), Colour::Red);
+}
+
+// A flat dark-grey picture, so that text on it stands out.
+std::vector<uint8_t> greyPicture(int width, int height)
+{
+    std::vector<uint8_t> picture(packedI420Size(width, height), 128);
+    std::fill(picture.begin(), picture.begin() + static_cast<ptrdiff_t>(width) * height, 40);
+    return picture;
+}
+
+OsdStringRecord osdEntry(int32_t position, int32_t mode, const char* text)
+{
+    OsdStringRecord entry{};
+    std::strcpy(entry.faceName, "DejaVu Sans");
+    std::strcpy(entry.text, text);
+    entry.fontHeight = 24;
+    entry.green = 255;
+    entry.mode = mode;
+    entry.position = position;
+    return entry;
+}
+
+// The window's pixels after presenting a grey picture of the window's size
+// with one text entry at a frame time.
+std::vector<uint8_t> presentWithEntry(const OsdStringRecord& entry, int64_t time, int8_t zone,
+                                      const ViewMargins& margins = {})
+{
+    HeadlessWindow window(0, 0, 640, 360);
+    VideoRenderer renderer;
+    if (margins.left != 0 || margins.top != 0 || margins.right != 0 || margins.bottom != 0) {
+        renderer.adjustViewArea(margins.left, margins.right, margins.top, margins.bottom);
+    }
+    renderer.setOsdString(5, entry);
+    const auto picture = greyPicture(640, 360);
+    std::lock_guard<std::mutex> guard(renderer.pictureLock());
+    renderer.setFrameTime(time, zone);
+    if (renderer.loadPicture(picture.data(), 640, 360, window.handle())) {
+        renderer.presentPicture();
+    }
+    return window.pixels();
+}
+
+struct StampCase {
+    int8_t zone;
+    const char* shown;
+};
+
+class TimeStampEntry : public ::testing::TestWithParam<StampCase> {};
+
+// A time-stamp entry draws exactly what a plain entry with the expected
+// text draws: the frame time less the zone in hours, read as UTC.
+TEST_P(TimeStampEntry, DrawsFrameTimeLessZoneHours)
+{
+    const StampCase c = GetParam();
+    const int64_t frameTime = 1709647629;  // 2024-03-05 14:07:09 UTC
+    const auto stamped = presentWithEntry(osdEntry(LUMVARA_OSD_BOTTOM_RIGHT, 1, "Cam "), frameTime, c.zone);
+    const std::string plain = std::string("Cam ") + c.shown;
+    const auto expected = presentWithEntry(osdEntry(LUMVARA_OSD_BOTTOM_RIGHT, 0, plain.c_str()), 0, 0);
+    EXPECT_EQ(stamped, expected);
+    const auto other = presentWithEntry(osdEntry(LUMVARA_OSD_BOTTOM_RIGHT, 0, "Cam 2000-01-01 00:00:00"), 0, 0);
+    EXPECT_NE(stamped, other);
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, TimeStampEntry,
+                         ::testing::Values(StampCase{0, "2024-03-05 14:07:09"},
+                                           StampCase{static_cast<int8_t>(0xF8), "2024-03-05 22:07:09"},
+                                           StampCase{8, "2024-03-05 06:07:09"}),
+                         [](const auto& stamp) {
+                             return stamp.param.zone < 0 ? "zoneMinus" + std::to_string(-stamp.param.zone)
+                                                         : "zone" + std::to_string(stamp.param.zone);
+                         });
+
+bool hasBrightPixel(const std::vector<uint8_t>& pixels, int width, int top, int bottom)
+{
+    for (int y = top; y < bottom; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = &pixels[(static_cast<size_t>(y) * width + x) * 4];
+            if (p[1] > 150) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Boxes are measured from the picture's own corner: with a left margin of
+// 200, a top-left entry lies in the cropped-off part and is not seen.
+TEST(OnScreenDisplayInRenderer, TopLeftEntryIsCutOffByLeftMargin)
+{
+    const OsdStringRecord entry = osdEntry(LUMVARA_OSD_TOP_LEFT, 0, "ABC");
+    const auto uncropped = presentWithEntry(entry, 0, 0);
+    EXPECT_TRUE(hasBrightPixel(uncropped, 640, 0, 60));
+    const auto cropped = presentWithEntry(entry, 0, 0, ViewMargins{200, 0, 0, 0});
+    EXPECT_FALSE(hasBrightPixel(cropped, 640, 0, 60));
+}
+
+TEST(OnScreenDisplayInRenderer, EntrySwitchedOffAndOnShowsTheNewRecord)
+{
+    HeadlessWindow window(0, 0, 640, 360);
+    VideoRenderer renderer;
+    const auto picture = greyPicture(640, 360);
+    renderer.setOsdString(0, osdEntry(LUMVARA_OSD_TOP_LEFT, 0, "first"));
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_TRUE(hasBrightPixel(window.pixels(), 640, 0, 60));
+    EXPECT_EQ(renderer.removeOsdstring(0), 1);
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_FALSE(hasBrightPixel(window.pixels(), 640, 0, 360));
+    renderer.setOsdString(0, osdEntry(LUMVARA_OSD_BOTTOM_LEFT, 0, "second"));
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    const auto pixels = window.pixels();
+    EXPECT_FALSE(hasBrightPixel(pixels, 640, 0, 60));
+    EXPECT_TRUE(hasBrightPixel(pixels, 640, 300, 360));
+}
+
+TEST(OnScreenDisplayInRenderer, IndicesOutsideZeroToFifteenAreRefused)
+{
+    VideoRenderer renderer;
+    const OsdStringRecord entry = osdEntry(LUMVARA_OSD_TOP_LEFT, 0, "x");
+    EXPECT_EQ(renderer.setOsdString(16, entry), 0);
+    EXPECT_EQ(renderer.setOsdString(-1, entry), 0);
+    EXPECT_EQ(renderer.setOsdString(15, entry), 1);
+    EXPECT_EQ(renderer.removeOsdstring(16), 0);
+    EXPECT_EQ(renderer.removeOsdstring(-1), 0);
+    EXPECT_EQ(renderer.removeOsdstring(15), 1);
 }
 
 // Presents the picture every few milliseconds on its own thread, as the

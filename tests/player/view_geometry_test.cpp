@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace lumvara {
 namespace {
 
@@ -35,7 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Huge products stay exact (64-bit): a 1-pixel-high strip.
         FitCase{{0, 0, 4000, 3000}, 14000000, 1, {0, 1500, 4000, 1500}},
         // No picture size: the destination as it is.
-        FitCase{{0, 0, 640, 480}, 0, 0, {0, 0, 640, 480}}));
+        FitCase{{0, 0, 640, 480}, 0, 0, {0, 0, 640, 480}}),
+    [](const auto& c) {
+        return std::to_string(c.param.width) + "x" + std::to_string(c.param.height) + "_into_" +
+               std::to_string(c.param.destination.width()) + "x" + std::to_string(c.param.destination.height()) +
+               "_at_" + std::to_string(c.param.destination.left) + "_" + std::to_string(c.param.destination.top);
+    });
 
 struct CropCase {
     ViewMargins margins;
@@ -63,7 +70,12 @@ INSTANTIATE_TEST_SUITE_P(
         CropCase{{640, 0, 640, 0}, {640, 0, 1280, 720}},
         CropCase{{1280, 720, 0, 0}, {0, 0, 1280, 720}},
         CropCase{{-5, -5, -5, -5}, {0, 0, 1280, 720}},
-        CropCase{{0, 700, 0, 19}, {0, 700, 1280, 701}}));
+        CropCase{{0, 700, 0, 19}, {0, 700, 1280, 701}}),
+    [](const auto& c) {
+        auto n = [](int32_t v) { return v < 0 ? "minus" + std::to_string(-v) : std::to_string(v); };
+        return "left" + n(c.param.margins.left) + "_top" + n(c.param.margins.top) + "_right" +
+               n(c.param.margins.right) + "_bottom" + n(c.param.margins.bottom);
+    });
 
 }  // namespace
 }  // namespace lumvara
