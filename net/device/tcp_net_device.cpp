@@ -82,11 +82,7 @@ int CTcpNetDevice::setParamCallback(ParamDataCallback dataCallback,
 }
 
 void CTcpNetDevice::raiseEvent(int event) {
-    CallbackSlot<DeviceEventCallback> slot;
-    {
-        std::lock_guard<std::mutex> guard(callbackLock_);
-        slot = event_;
-    }
+    const auto slot = snapshot(event_);
     if (slot.callback != nullptr) slot.callback(event, slot.context);
 }
 

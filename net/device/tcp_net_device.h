@@ -81,6 +81,13 @@ private:
         void* context = nullptr;
     };
 
+    // A copy of a callback slot taken under callbackLock_, to call outside it.
+    template <typename Callback>
+    CallbackSlot<Callback> snapshot(const CallbackSlot<Callback>& slot) const {
+        std::lock_guard<std::mutex> guard(callbackLock_);
+        return slot;
+    }
+
     // Live stream.
     void keepAliveLoop();
     bool liveRequest();

@@ -146,11 +146,7 @@ void CTcpNetDevice::dispatchLiveFrame(const uint8_t* frame, int totalLength) {
         break;
     }
     if (!liveActive_.load()) return;
-    CallbackSlot<DeviceDataCallback> slot;
-    {
-        std::lock_guard<std::mutex> guard(callbackLock_);
-        slot = liveData_;
-    }
+    const auto slot = snapshot(liveData_);
     if (slot.callback != nullptr) slot.callback(frame, totalLength, slot.context);
 }
 
@@ -211,11 +207,7 @@ int CTcpNetDevice::stopAudio() {
 void CTcpNetDevice::audioHandler(const uint8_t* frame, int totalLength, void* context) {
     auto* device = static_cast<CTcpNetDevice*>(context);
     if (!device->audioActive_.load()) return;
-    CallbackSlot<DeviceDataCallback> slot;
-    {
-        std::lock_guard<std::mutex> guard(device->callbackLock_);
-        slot = device->audioData_;
-    }
+    const auto slot = device->snapshot(device->audioData_);
     if (slot.callback != nullptr) slot.callback(frame, totalLength, slot.context);
 }
 

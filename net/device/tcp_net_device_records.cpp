@@ -69,11 +69,7 @@ void CTcpNetDevice::recordSearch() {
     intValue("var record_num0=", body, count);
     count = std::min(count, kMaxRecordEntries);
 
-    CallbackSlot<RecordFileCallback> slot;
-    {
-        std::lock_guard<std::mutex> guard(callbackLock_);
-        slot = recordFile_;
-    }
+    const auto slot = snapshot(recordFile_);
     char key[48];
     for (int i = 0; i < count && !workerStop_.load(); ++i) {
         char name[kRecordNameSize] = {};
@@ -132,11 +128,7 @@ bool CTcpNetDevice::playbackRequest(int offset) {
 
 void CTcpNetDevice::playbackHandler(const uint8_t* frame, int totalLength, void* context) {
     auto* device = static_cast<CTcpNetDevice*>(context);
-    CallbackSlot<DeviceDataCallback> slot;
-    {
-        std::lock_guard<std::mutex> guard(device->callbackLock_);
-        slot = device->playbackData_;
-    }
+    const auto slot = device->snapshot(device->playbackData_);
     if (slot.callback != nullptr) slot.callback(frame, totalLength, slot.context);
 }
 
