@@ -102,11 +102,15 @@ std::vector<std::vector<uint8_t>> EncodeMjpegFrames(int width, int height, int c
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
-std::vector<AviChunk> ReadAviChunks(const std::string& path) {
+std::vector<AviChunk> ReadAviChunks(const std::string& path, bool withData) {
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   std::vector<AviChunk> chunks;
   if (bytes.size() < 12) return chunks;
@@ -120,7 +124,8 @@ std::vector<AviChunk> ReadAviChunks(const std::string& path) {
         const size_t n = Le32(&bytes[q + 4]);
         AviChunk c;
         c.id.assign(reinterpret_cast<const char*>(&bytes[q]), 4);
-        if (c.id != "ix00" && c.id != "ix01" && c.id != "JUNK")
+        c.size = uint32_t(n);
+        if (withData && (c.id == "00dc" || c.id == "01wb"))
           c.data.assign(bytes.begin() + static_cast<long>(q + 8), bytes.begin() + static_cast<long>(q + 8 + n));
         if (c.id == "00dc" || c.id == "01wb") chunks.push_back(std::move(c));
         q += 8 + n + (n & 1);

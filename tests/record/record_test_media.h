@@ -23,10 +23,11 @@ std::vector<std::vector<uint8_t>> EncodeMjpegFrames(int width, int height, int c
 // The samples of an AVI file's first RIFF, in file order.
 struct AviChunk {
   std::string id;  // "00dc" video, "01wb" audio
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> data;  // empty when read without data
+  uint32_t size = 0;
   uint32_t indexFlags = 0;  // from idx1; 0x10 = key frame
 };
-std::vector<AviChunk> ReadAviChunks(const std::string& path);
+std::vector<AviChunk> ReadAviChunks(const std::string& path, bool withData = true);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // ffprobe -show_streams -show_format -count_packets, parsed; null json when
