@@ -78,7 +78,8 @@ LUMVARA_API int lumvara_window_set_rect(LumvaraWindow window, int x, int y, int 
 LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible);
 
 /* Copies a top-level window's pixels into `buffer` as 32-bit pixels, bytes
-   blue, green, red, unused, `pitch` bytes per row. `capacity` is the
+   blue, green, red, unused, `pitch` bytes per row (0 or anything less than
+   width x 4 means rows of exactly width x 4 bytes). `capacity` is the
    buffer's size in bytes. Returns the number of bytes the picture needs
    (pitch x height); when `buffer` is null or too small nothing is copied.
    Returns 0 for an invalid handle or a child window; width and height

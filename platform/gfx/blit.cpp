@@ -47,6 +47,13 @@ void PaintStretched(cairo_t* cr, const Surface& src, const Rect& src_rect, const
   if (!whole) cairo_surface_destroy(source);
 }
 
+void ClipToCanvas(cairo_t* cr, const winsys::WindowCanvas& canvas) {
+  // The pieces are disjoint, so the default winding rule covers each once.
+  cairo_new_path(cr);
+  for (const Rect& r : canvas.visible()) cairo_rectangle(cr, r.left, r.top, r.width(), r.height());
+  cairo_clip(cr);
+}
+
 cairo_surface_t* WrapCanvas(const winsys::WindowCanvas& canvas) {
   return cairo_image_surface_create_for_data(canvas.pixels(), CAIRO_FORMAT_RGB24, canvas.width(),
                                              canvas.height(), canvas.pitch());
@@ -57,14 +64,12 @@ bool StretchBlitToScreen(const Surface& src, const Rect& src_rect, const Rect& d
   if (!ValidSource(src, src_rect) || dst_screen.empty()) return false;
   winsys::WindowCanvas canvas(clip_window);
   if (!canvas) return false;
-  const Rect clip = canvas.clip();
-  if (clip.empty()) return true;
+  if (canvas.visible().empty()) return true;
   const winsys::Point origin = canvas.screen_origin();
   const Rect dst = dst_screen.offset(-origin.x, -origin.y);
   cairo_surface_t* target = WrapCanvas(canvas);
   cairo_t* cr = cairo_create(target);
-  cairo_rectangle(cr, clip.left, clip.top, clip.width(), clip.height());
-  cairo_clip(cr);
+  ClipToCanvas(cr, canvas);
   PaintStretched(cr, src, src_rect, dst);
   const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
   cairo_destroy(cr);

@@ -11,7 +11,8 @@ namespace lumvara::gfx {
 
 // Stretches `src_rect` of `src` onto `dst_screen`, a rectangle in screen
 // coordinates, showing only the part that falls inside `clip_window`'s
-// visible client area (cut by its ancestors and its top-level framebuffer).
+// visible client area (cut by its ancestors and its top-level framebuffer,
+// less its visible children when it has WS_CLIPCHILDREN).
 // This is the picture-to-screen blit of the video renderer: the destination
 // is where the window was when the renderer last looked, the clip is where
 // the window is now. False for a dead window, an empty or out-of-surface

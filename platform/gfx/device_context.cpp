@@ -37,9 +37,7 @@ class Session {
     if (!*canvas_) return;
     wrapper_ = WrapCanvas(*canvas_);
     cr_ = cairo_create(wrapper_);
-    const Rect clip = canvas_->clip();
-    cairo_rectangle(cr_, clip.left, clip.top, clip.width(), clip.height());
-    cairo_clip(cr_);
+    ClipToCanvas(cr_, *canvas_);
     cairo_translate(cr_, canvas_->origin().x, canvas_->origin().y);
   }
 

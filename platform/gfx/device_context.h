@@ -3,7 +3,8 @@
 //
 // Coordinates are the surface's pixels, or the window's client coordinates.
 // A window context draws into the window's top-level framebuffer, clipped to
-// the window's visible client area (nothing when it is hidden); it looks the
+// the window's visible client area, less its visible children when it has
+// WS_CLIPCHILDREN (nothing at all when it is hidden); it looks the
 // window up again for every operation, so it follows moves and fails
 // quietly (false) once the window is gone. A surface context must not
 // outlive its surface.

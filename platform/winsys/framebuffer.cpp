@@ -1,6 +1,7 @@
 // Drawing access to top-level framebuffers and reading them back.
 #include "platform/winsys/framebuffer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/winsys/window_tree.h"
@@ -29,6 +30,18 @@ WindowCanvas::WindowCanvas(HWND window) {
     }
     origin_ = offset;
     clip_ = WindowTree::Visible(node) ? visible : Rect{};
+    if (!clip_.empty()) visible_.push_back(clip_);
+    if (node->style & WS_CLIPCHILDREN) {
+      for (const Node* child : node->children) {
+        if (!(child->style & WS_VISIBLE)) continue;
+        const Rect hole = child->rect.offset(origin_.x, origin_.y);
+        std::vector<Rect> rest;
+        for (const Rect& piece : visible_) {
+          for (const Rect& r : Subtract(piece, hole)) rest.push_back(r);
+        }
+        visible_ = std::move(rest);
+      }
+    }
   }
   lock_ = std::unique_lock(framebuffer_->mutex);
   pixels_ = framebuffer_->pixels.data();
@@ -36,7 +49,14 @@ WindowCanvas::WindowCanvas(HWND window) {
   width_ = framebuffer_->width;
   height_ = framebuffer_->height;
   // The framebuffer may have been resized between the two locks.
-  clip_ = Intersect(clip_, Rect{0, 0, width_, height_});
+  const Rect bounds{0, 0, width_, height_};
+  clip_ = Intersect(clip_, bounds);
+  std::vector<Rect> inside;
+  for (const Rect& r : visible_) {
+    const Rect cut = Intersect(r, bounds);
+    if (!cut.empty()) inside.push_back(cut);
+  }
+  visible_ = std::move(inside);
 }
 
 WindowCanvas::~WindowCanvas() {
@@ -61,11 +81,12 @@ bool FillWindowBackground(HWND window) {
   }
   WindowCanvas canvas(window);
   if (!canvas) return false;
-  const Rect clip = canvas.clip();
   const uint32_t pixel = rgb & 0xFFFFFF;  // little-endian BGRX: blue in byte 0
-  for (int y = clip.top; y < clip.bottom; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(canvas.pixels() + static_cast<size_t>(y) * canvas.pitch());
-    std::fill(row + clip.left, row + clip.right, pixel);
+  for (const Rect& r : canvas.visible()) {
+    for (int y = r.top; y < r.bottom; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(canvas.pixels() + static_cast<size_t>(y) * canvas.pitch());
+      std::fill(row + r.left, row + r.right, pixel);
+    }
   }
   return true;
 }

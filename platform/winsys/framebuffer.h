@@ -5,7 +5,8 @@
 // are blue, green, red; byte 3 is unused. Rows are `pitch` bytes apart.
 // A WindowCanvas locks the framebuffer of the window's top-level window for
 // as long as it lives and tells where the window lies in it. Drawing must
-// stay inside `clip`. When the canvas is released the framebuffer counts as
+// stay inside the `visible` rectangles (inside `clip`, less the children of
+// a window with WS_CLIPCHILDREN). When the canvas is released the framebuffer counts as
 // changed and its presenter shows it (at once for the headless presenter, on
 // the window's thread for SDL).
 //
@@ -47,6 +48,10 @@ class WindowCanvas {
   // The part of the framebuffer the window may draw on: its client area cut
   // by its ancestors' client areas and the framebuffer; empty when hidden.
   Rect clip() const { return clip_; }
+  // The parts of `clip` that drawing may change: all of it, except where a
+  // window with WS_CLIPCHILDREN has visible children. Disjoint rectangles,
+  // framebuffer coordinates; empty when hidden.
+  const std::vector<Rect>& visible() const { return visible_; }
 
  private:
   std::shared_ptr<Framebuffer> framebuffer_;
@@ -58,6 +63,7 @@ class WindowCanvas {
   Point origin_;
   Point screen_origin_;
   Rect clip_;
+  std::vector<Rect> visible_;
 };
 
 // Copies the top-level window's framebuffer into `out` as tightly packed BGRX

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace lumvara::winsys {
 
@@ -44,6 +45,24 @@ inline Rect Union(const Rect& a, const Rect& b) {
   if (b.empty()) return a;
   return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
           std::max(a.bottom, b.bottom)};
+}
+
+// What is left of `base` once `hole` is cut out, as up to four disjoint
+// rectangles (bands above and below the hole, pieces left and right of it).
+inline std::vector<Rect> Subtract(const Rect& base, const Rect& hole) {
+  const Rect cut = Intersect(base, hole);
+  if (cut.empty()) return base.empty() ? std::vector<Rect>{} : std::vector<Rect>{base};
+  std::vector<Rect> pieces;
+  const Rect candidates[] = {
+      {base.left, base.top, base.right, cut.top},
+      {base.left, cut.bottom, base.right, base.bottom},
+      {base.left, cut.top, cut.left, cut.bottom},
+      {cut.right, cut.top, base.right, cut.bottom},
+  };
+  for (const Rect& r : candidates) {
+    if (!r.empty()) pieces.push_back(r);
+  }
+  return pieces;
 }
 
 }  // namespace lumvara::winsys

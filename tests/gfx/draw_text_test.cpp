@@ -287,5 +287,32 @@ TEST(DeviceContext, WindowContextDrawsInClientCoordinatesClipped) {
   winsys::DestroyWindow(top);
 }
 
+TEST(DeviceContext, ParentThatClipsChildrenLeavesThemAlone) {
+  for (uint32_t clip : {0u, winsys::WS_CLIPCHILDREN}) {
+    winsys::WindowDesc top_desc;
+    top_desc.rect = {0, 0, 60, 40};
+    top_desc.style = winsys::WS_VISIBLE | clip;
+    winsys::HWND top = winsys::CreateWindow(top_desc);
+    winsys::WindowDesc child_desc;
+    child_desc.parent = top;
+    child_desc.style = winsys::WS_CHILD | winsys::WS_VISIBLE;
+    child_desc.rect = {10, 10, 30, 20};
+    winsys::CreateWindow(child_desc);
+    winsys::PumpMessages(0);
+    ASSERT_TRUE(DeviceContext::ForWindow(top)->FillRect({0, 0, 60, 40}, RGB(255, 0, 0)));
+    std::vector<uint8_t> px;
+    int w = 0, h = 0;
+    ASSERT_TRUE(winsys::ReadPresentedPixels(top, &px, &w, &h));
+    const Ink untouched = FindInk(px.data(), w * 4, w, h, 0xFF0000);
+    if (clip) {
+      EXPECT_EQ(untouched.box, (Rect{10, 10, 30, 20}));
+      EXPECT_EQ(untouched.count, 20 * 10);
+    } else {
+      EXPECT_EQ(untouched.count, 0);
+    }
+    winsys::DestroyWindow(top);
+  }
+}
+
 }  // namespace
 }  // namespace lumvara::gfx

@@ -158,6 +158,39 @@ TEST(SdlPresenter, ShowsWindowOnOffscreenDriver) {
   ShowsPixelsAndDeliversInput();
 }
 
+TEST(SdlPresenter, ChildMadeTopLevelGetsADesktopWindowOfItsOwn) {
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  WindowDesc desc;
+  desc.rect = {0, 0, 160, 120};
+  HWND top = CreateWindow(desc, CreateSdlPresenter());
+  ASSERT_NE(top, nullptr);
+  WindowDesc child_desc;
+  child_desc.parent = top;
+  child_desc.style = WS_CHILD | WS_VISIBLE;
+  child_desc.rect = {10, 10, 90, 70};
+  child_desc.background = 0x00FF00;
+  HWND view = CreateWindow(child_desc);
+  ASSERT_NE(view, nullptr);
+
+  SetWindowStyle(view, (GetWindowStyle(view) & ~WS_CHILD) | WS_POPUP);
+  EXPECT_EQ(SetParent(view, nullptr), top);
+  MoveWindow(view, 0, 0, GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1, true);
+  SetWindowTopmost(view, true);
+  EXPECT_STREQ(PresenterName(view), "sdl");
+  std::vector<uint8_t> px;
+  int w = 0, h = 0;
+  EXPECT_TRUE(PumpUntil([&] {
+    return ReadPresentedPixels(view, &px, &w, &h) && w == GetSystemMetrics(SM_CXSCREEN) - 1 &&
+           px.size() > 4 && px[1] == 0xFF;
+  }));
+
+  EXPECT_EQ(SetParent(view, top), nullptr);
+  EXPECT_EQ(PresenterName(view), nullptr);
+  PumpMessages(10);
+  EXPECT_TRUE(DestroyWindow(top));
+  EXPECT_FALSE(IsWindow(view));
+}
+
 TEST(SdlPresenter, FailsCleanlyWithoutADisplay) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");

@@ -27,6 +27,25 @@ HWND MakeChild(HWND parent, Rect rect, uint32_t style = WS_CHILD | WS_VISIBLE, W
   return CreateWindow(desc);
 }
 
+TEST(Rect, SubtractLeavesDisjointPiecesCoveringTheRest) {
+  const Rect base{0, 0, 10, 10};
+  const Rect holes[] = {{2, 3, 5, 7}, {-5, -5, 3, 3}, {0, 0, 10, 10}, {20, 20, 30, 30}, {0, 4, 10, 6}};
+  for (const Rect& hole : holes) {
+    std::vector<Rect> pieces = Subtract(base, hole);
+    int covered[10][10] = {};
+    for (const Rect& p : pieces) {
+      for (int y = p.top; y < p.bottom; ++y) {
+        for (int x = p.left; x < p.right; ++x) ++covered[y][x];
+      }
+    }
+    for (int y = 0; y < 10; ++y) {
+      for (int x = 0; x < 10; ++x) {
+        EXPECT_EQ(covered[y][x], hole.contains({x, y}) ? 0 : 1) << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(WindowTree, ChildRectanglesAreInScreenCoordinates) {
   HWND top = MakeTop({100, 50, 740, 530});
   HWND dialog = MakeChild(top, {10, 20, 310, 220});
