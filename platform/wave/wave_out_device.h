@@ -39,9 +39,10 @@ public:
     // buffers); 0 when unknown.
     std::uint64_t ServerLatencyUs();
 
-    // Server-side buffer: 64 ms target, topped up in 16 ms steps.
-    static constexpr std::uint32_t kTargetBytes = 1024;
-    static constexpr std::uint32_t kMinRequestBytes = 256;
+    // Server-side buffer: 100 ms target, topped up in 20 ms steps; enough
+    // to ride out a busy machine, small beside the buffers queued here.
+    static constexpr std::uint32_t kTargetBytes = 1600;
+    static constexpr std::uint32_t kMinRequestBytes = 320;
 
 private:
     WaveOutDevice() = default;

@@ -65,19 +65,6 @@ long FirstLoud(const std::vector<std::int16_t>& samples, int threshold, std::siz
     return -1;
 }
 
-double Correlation(const std::vector<std::int16_t>& recording, std::size_t at,
-                   const std::vector<std::int16_t>& signal) {
-    if (at + signal.size() > recording.size()) return 0;
-    double xy = 0, xx = 0, yy = 0;
-    for (std::size_t i = 0; i < signal.size(); ++i) {
-        const double x = signal[i], y = recording[at + i];
-        xy += x * y;
-        xx += x * x;
-        yy += y * y;
-    }
-    return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0;
-}
-
 SourceRecorder::SourceRecorder(const std::string& source) {
     const pa_sample_spec spec = {PA_SAMPLE_S16LE, 8000, 1};
     pa_buffer_attr attr{};

@@ -34,10 +34,6 @@ std::vector<std::int16_t> Noise(std::size_t count, int amplitude, unsigned seed)
 // Index of the first sample whose magnitude exceeds `threshold`, or -1.
 long FirstLoud(const std::vector<std::int16_t>& samples, int threshold, std::size_t from = 0);
 
-// Normalised correlation of `signal` with `recording` starting at `at`.
-double Correlation(const std::vector<std::int16_t>& recording, std::size_t at,
-                   const std::vector<std::int16_t>& signal);
-
 // Records 8000 Hz mono s16 from a source into memory on its own thread.
 class SourceRecorder {
 public:

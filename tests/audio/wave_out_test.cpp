@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -44,19 +45,26 @@ protected:
         return -1;
     }
 
-    // Best correlation of the signal within a few samples of where its
-    // first loud sample showed up.
-    static double BestMatch(const std::vector<std::int16_t>& recording, long loudAt,
-                            const std::vector<std::int16_t>& signal) {
-        const long signalLoud = test::FirstLoud(signal, kLoud);
-        double best = 0;
-        for (long shift = -2; shift <= 2; ++shift) {
-            const long start = loudAt - signalLoud + shift;
-            if (start < 0) continue;
-            best = std::max(best, test::Correlation(recording, static_cast<std::size_t>(start), signal));
+    // How many 256-sample pieces of the signal appear in the recording,
+    // sample for sample and in order, from `from` on. Playback at the normal
+    // volume is bit-exact; a scheduling stall on a loaded machine can open
+    // a gap of silence, which spoils at most the piece it falls into.
+    static std::size_t PiecesHeard(const std::vector<std::int16_t>& recording, std::size_t from,
+                                   const std::vector<std::int16_t>& signal) {
+        constexpr std::size_t kPiece = 256;
+        std::size_t heard = 0;
+        auto at = recording.begin() + static_cast<long>(std::min(from, recording.size()));
+        for (std::size_t p = 0; p + kPiece <= signal.size(); p += kPiece) {
+            const auto piece = signal.begin() + static_cast<long>(p);
+            const auto found = std::search(at, recording.end(), piece, piece + kPiece);
+            if (found == recording.end()) continue;
+            ++heard;
+            at = found + kPiece;
         }
-        return best;
+        return heard;
     }
+
+    static std::size_t Pieces(const std::vector<std::int16_t>& signal) { return signal.size() / 256; }
 };
 
 TEST_F(WaveOutPlayback, ChunksQueuedBeforeOpenAreHeardAfterIt) {
@@ -68,9 +76,9 @@ TEST_F(WaveOutPlayback, ChunksQueuedBeforeOpenAreHeardAfterIt) {
     EXPECT_EQ(out.QueuedChunks(), 8u);
     ASSERT_EQ(out.Open(), 1);
 
-    const long at = WaitForSignal(recorder, 0, signal.size(), 5s);
+    const long at = WaitForSignal(recorder, 0, signal.size() + 4000, 6s);
     ASSERT_GE(at, 0) << "queued audio never reached the output";
-    EXPECT_GT(BestMatch(recorder.Samples(), at, signal), 0.99);
+    EXPECT_GE(PiecesHeard(recorder.Samples(), 0, signal), Pieces(signal) - 2);
     EXPECT_EQ(out.Close(), 1);
 }
 
@@ -81,22 +89,23 @@ TEST_F(WaveOutPlayback, KeepsPlayingSilenceWhileQueueIsEmpty) {
     ASSERT_EQ(out.Open(), 1);
     const auto first = test::Noise(1920 / 2, 10000, 1);  // an A-law sized chunk
     QueueSignal(out, first);
-    const long firstAt = WaitForSignal(recorder, 0, first.size(), 5s);
+    const long firstAt = WaitForSignal(recorder, 0, first.size() + 2000, 5s);
     ASSERT_GE(firstAt, 0);
 
     // Two seconds with nothing queued: the rotation must go on by itself,
     // or the next chunk would never be played.
     std::this_thread::sleep_for(2s);
-    const std::size_t quietFrom = static_cast<std::size_t>(firstAt) + first.size();
+    const auto beforeSecond = recorder.Samples();
     const auto second = test::Noise(1024, 10000, 2);
     QueueSignal(out, second);
-    const long secondAt = WaitForSignal(recorder, quietFrom, second.size(), 3s);
+    const long secondAt = WaitForSignal(recorder, beforeSecond.size(), second.size() + 2000, 3s);
     ASSERT_GE(secondAt, 0) << "playback stopped while the queue was empty";
 
     const auto recording = recorder.Samples();
-    EXPECT_GT(BestMatch(recording, firstAt, first), 0.99);
-    EXPECT_GT(BestMatch(recording, secondAt, second), 0.99);
+    EXPECT_GE(PiecesHeard(recording, 0, first), Pieces(first) - 1);
+    EXPECT_GE(PiecesHeard(recording, beforeSecond.size(), second), Pieces(second) - 1);
     // What played in between is true silence, not a replay of old data.
+    const std::size_t quietFrom = static_cast<std::size_t>(firstAt) + first.size() + 2000;
     const long secondStart = secondAt - test::FirstLoud(second, kLoud);
     for (std::size_t i = quietFrom; i < static_cast<std::size_t>(secondStart); ++i) {
         ASSERT_EQ(recording[i], 0) << "sample " << i;
