@@ -109,6 +109,8 @@ HWND CreateWindow(const WindowDesc& desc, std::unique_ptr<Presenter> presenter) 
   return handle;
 }
 
+HWND CreateWindow(const WindowDesc& desc) { return CreateWindow(desc, nullptr); }
+
 bool DestroyWindow(HWND window) {
   WindowTree& tree = WindowTree::Get();
   // The window first, then its children, each told before anything is removed.

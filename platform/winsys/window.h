@@ -70,7 +70,9 @@ struct WindowDesc {
 // live parent. A top-level window needs a presenter to show its pixels; null
 // means a headless one. WM_CREATE is sent before the call returns; when it
 // answers -1 the window is destroyed and null returned. Null on failure.
-HWND CreateWindow(const WindowDesc& desc, std::unique_ptr<Presenter> presenter = nullptr);
+HWND CreateWindow(const WindowDesc& desc, std::unique_ptr<Presenter> presenter);
+// The same with a headless presenter for a top-level window.
+HWND CreateWindow(const WindowDesc& desc);
 
 // Destroys the window and its children, sending WM_DESTROY to the window and
 // then to its children on the calling thread (the window's thread). Posted messages and timers of a destroyed
