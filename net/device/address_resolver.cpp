@@ -41,7 +41,7 @@ AddressResolver::~AddressResolver() { stop(); }
 
 void AddressResolver::start() {
     if (thread_.joinable()) return;
-    thread_ = std::thread(&AddressResolver::run, state_);
+    thread_ = std::thread([state = state_] { run(state); });
 }
 
 void AddressResolver::stop(unsigned graceMs) {

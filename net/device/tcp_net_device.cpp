@@ -41,7 +41,7 @@ CTcpNetDevice::CTcpNetDevice(const DeviceConnectInfo& info, HostResolver resolve
     playbackConnection_.setFrameHandler(&CTcpNetDevice::playbackHandler, this);
 
     resolver_->start();
-    worker_ = std::thread(&CTcpNetDevice::commandWorker, this);
+    worker_ = std::thread([this] { commandWorker(); });
 }
 
 CTcpNetDevice::~CTcpNetDevice() {

@@ -39,7 +39,7 @@ int CTcpNetDevice::startStream(int streamId, DeviceDataCallback callback, void* 
     lastDataTime_.store(0);
     keepAliveWake_.reset();
     keepAliveStop_.store(false);
-    keepAlive_ = std::thread(&CTcpNetDevice::keepAliveLoop, this);
+    keepAlive_ = std::thread([this] { keepAliveLoop(); });
     return 1;
 }
 

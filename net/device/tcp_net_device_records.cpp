@@ -41,7 +41,7 @@ int CTcpNetDevice::recordFileSearchList(int startYear, int startMonth, int start
         std::lock_guard<std::mutex> callbacks(callbackLock_);
         recordFile_ = {callback, context};
     }
-    searchThread_ = std::thread(&CTcpNetDevice::recordSearch, this);
+    searchThread_ = std::thread([this] { recordSearch(); });
     return 1;
 }
 

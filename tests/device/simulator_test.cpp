@@ -57,16 +57,28 @@ TEST_F(SimulatedCamera, LiveVideoStartsWithAKeyFrameAndStopsCleanly) {
     ASSERT_EQ(device_net_work_startStream(device_, 10, captureFrame, &captured), 1);
     ASSERT_TRUE(events.waitForCount(2, 3s));
     EXPECT_EQ(events.values(), (std::vector<int>{0, 100}));
-    std::this_thread::sleep_for(1500ms);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(captured.lock);
+            if (captured.kinds.size() >= 10) break;
+        }
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "video does not flow";
+        std::this_thread::sleep_for(20ms);
+    }
     EXPECT_EQ(device_net_work_stopStream(device_), 1);
 
     std::lock_guard<std::mutex> guard(captured.lock);
-    ASSERT_GE(captured.kinds.size(), 20u) << "about 25 frames a second";
+    const size_t delivered = captured.kinds.size();
     EXPECT_EQ(captured.kinds[0], LUMVARA_FRAME_KIND_H264_KEY);
     for (uint8_t kind : captured.kinds) EXPECT_LE(kind, 1) << "only video reaches the callback";
     StreamFrameHeader header;
     std::memcpy(&header, captured.bytes.data(), sizeof header);
     EXPECT_EQ(header.magic, LUMVARA_FRAME_MAGIC);
+    captured.lock.unlock();
+    std::this_thread::sleep_for(200ms);
+    captured.lock.lock();
+    EXPECT_EQ(captured.kinds.size(), delivered) << "nothing after stopStream";
 }
 
 TEST_F(SimulatedCamera, SettingsRoundTripAndAcceptedNetworkSettingReboots) {
@@ -103,6 +115,10 @@ TEST_F(SimulatedCamera, RecordListAndPlaybackFromAnOffsetAreByteExact) {
     const std::time_t start = 1765281600;  // 2025-12-09 12:00 UTC
     simulator_->setRecordings({{"20251209120000_010.h264", start, 30},
                                {"20251209130000_010.h264", start + 3600, 10}});
+    // The camera builds a recording's bytes when first asked; do it now so
+    // that its list answer comes without a pause.
+    const std::vector<uint8_t> recording = simulator_->recordingBytes("20251209120000_010.h264");
+    simulator_->recordingBytes("20251209130000_010.h264");
     Recorder<std::string> names;
     std::tm from{};
     const std::time_t before = start - 86400;
@@ -119,42 +135,62 @@ TEST_F(SimulatedCamera, RecordListAndPlaybackFromAnOffsetAreByteExact) {
     EXPECT_EQ(names.values(),
               (std::vector<std::string>{"20251209120000_010.h264", "20251209130000_010.h264"}));
 
-    const std::vector<uint8_t> recording = simulator_->recordingBytes("20251209120000_010.h264");
     StreamFrameHeader first;
     std::memcpy(&first, recording.data(), sizeof first);
     const size_t offset = sizeof first + first.length;  // the second frame onwards
     Captured captured;
-    ASSERT_EQ(device_record_file_start(device_, "20251209120000_010.h264", captureFrame, &captured), 1);
-    ASSERT_EQ(device_record_file_set_pos(device_, static_cast<int>(offset)), 1);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    const size_t expected = recording.size() - offset;
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> guard(captured.lock);
-            if (captured.bytes.size() >= expected) break;
+    auto waitForBytes = [&](size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            {
+                std::lock_guard<std::mutex> guard(captured.lock);
+                if (captured.bytes.size() >= count) return true;
+            }
+            std::this_thread::sleep_for(20ms);
         }
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "playback did not finish";
-        std::this_thread::sleep_for(20ms);
-    }
+        return false;
+    };
+    // The whole recording first, then again from the offset.
+    ASSERT_EQ(device_record_file_start(device_, "20251209120000_010.h264", captureFrame, &captured), 1);
+    ASSERT_TRUE(waitForBytes(recording.size()));
+    ASSERT_EQ(device_record_file_set_pos(device_, static_cast<int>(offset)), 1);
+    const size_t total = recording.size() + (recording.size() - offset);
+    ASSERT_TRUE(waitForBytes(total));
     device_record_file_stop(device_);
+
     std::lock_guard<std::mutex> guard(captured.lock);
-    // Frames delivered before the set-pos restart come first; the rest is the
-    // recording from the offset, byte for byte.
-    ASSERT_GE(captured.bytes.size(), expected);
-    EXPECT_TRUE(std::equal(recording.begin() + static_cast<long>(offset), recording.end(),
-                           captured.bytes.end() - static_cast<long>(expected)));
+    ASSERT_EQ(captured.bytes.size(), total);
+    const auto fromOffset = captured.bytes.begin() + static_cast<long>(recording.size());
+    EXPECT_TRUE(std::equal(recording.begin(), recording.end(), captured.bytes.begin()));
+    EXPECT_TRUE(std::equal(recording.begin() + static_cast<long>(offset), recording.end(), fromOffset));
 }
 
 TEST_F(SimulatedCamera, CameraAudioAndTalkFrames) {
     Captured audio;
     ASSERT_EQ(device_net_work_startAudio(device_, 2, captureFrame, &audio), 1);
     Recorder<int> events;
+    Captured video;
     device_net_work_set_event_callback(device_, recordEvent, &events);
-    device_net_work_startStream(device_, 10, nullptr, nullptr);
+    device_net_work_startStream(device_, 10, captureFrame, &video);
     ASSERT_TRUE(events.waitForCount(2, 3s));
+    // Talk once the camera is streaming: it reads talk between video frames,
+    // not while it is still taking in the request.
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(video.lock);
+            if (!video.kinds.empty()) break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
     char block[256] = {};
     for (int i = 0; i < 3; ++i) device_net_work_sendTalkData(device_, block, sizeof block);
-    std::this_thread::sleep_for(500ms);
+    // The camera takes talk in between its video frames.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto sessions = simulator_->talkSessions();
+        if (!sessions.empty() && sessions[0].seqs.size() >= 3) break;
+        std::this_thread::sleep_for(20ms);
+    }
     device_net_work_stopAudio(device_);
     device_net_work_stopStream(device_);
 
