@@ -10,60 +10,7 @@
 #include <sstream>
 
 #include "apps/camsim/camera_simulator.h"
-
-namespace {
-
-using lumvara::camsim::ConnectionScript;
-
-std::vector<size_t> ParseSizes(const std::string& text) {
-  std::vector<size_t> sizes;
-  std::stringstream stream(text);
-  std::string item;
-  while (std::getline(stream, item, '/')) sizes.push_back(std::stoul(item));
-  return sizes;
-}
-
-// "action=notice,kind=201,after=10,close=1,cgi=livestream.cgi,pieces=7/13/3,gap=5"
-ConnectionScript ParseFault(const std::string& text) {
-  ConnectionScript script;
-  std::stringstream stream(text);
-  std::string item;
-  while (std::getline(stream, item, ',')) {
-    const size_t equals = item.find('=');
-    const std::string key = item.substr(0, equals);
-    const std::string value = equals == std::string::npos ? "" : item.substr(equals + 1);
-    if (key == "action") {
-      static const std::map<std::string, ConnectionScript::Action> kActions = {
-          {"none", ConnectionScript::Action::kNone},
-          {"notice", ConnectionScript::Action::kNotice},
-          {"corrupt-magic", ConnectionScript::Action::kCorruptMagic},
-          {"oversized-length", ConnectionScript::Action::kOversizedLength},
-          {"silence", ConnectionScript::Action::kSilence},
-          {"close", ConnectionScript::Action::kClose},
-          {"cut-body", ConnectionScript::Action::kCutBody}};
-      auto it = kActions.find(value);
-      if (it == kActions.end()) throw CLI::ValidationError("--fault", "unknown action " + value);
-      script.action = it->second;
-    } else if (key == "cgi") {
-      script.cgi = value;
-    } else if (key == "kind") {
-      script.notice_kind = static_cast<uint8_t>(std::stoi(value));
-    } else if (key == "after") {
-      script.after_frames = static_cast<uint32_t>(std::stoul(value));
-    } else if (key == "close") {
-      script.close_after_notice = value != "0";
-    } else if (key == "pieces") {
-      script.pieces = ParseSizes(value);
-    } else if (key == "gap") {
-      script.piece_gap = std::chrono::milliseconds(std::stoi(value));
-    } else {
-      throw CLI::ValidationError("--fault", "unknown item " + key);
-    }
-  }
-  return script;
-}
-
-}  // namespace
+#include "apps/camsim/connection_script_text.h"
 
 int main(int argc, char** argv) {
   lumvara::camsim::SimulatorOptions options;
@@ -105,8 +52,9 @@ int main(int argc, char** argv) {
   app.add_option("--name", options.camera_name, "camera name in search answers");
   app.add_flag("--video-loss", video_loss, "report video loss on live connections");
   app.add_option("--fault", faults,
-                 "script a connection, e.g. action=notice,kind=201 or "
-                 "action=corrupt-magic,after=10 or pieces=1 (repeatable, taken in order)");
+                 "script a connection (repeatable, taken in order): items action=none|notice|"
+                 "corrupt-magic|oversized-length|silence|close|cut-body, cgi=NAME, kind=N, "
+                 "after=FRAMES, close=0|1, pieces=7/13/3, gap=MS, length-field=TEXT, no-length");
   app.add_option("--port-file", port_file, "write the chosen port into this file");
   app.add_flag("-v,--verbose", verbose, "print every request line");
   CLI11_PARSE(app, argc, argv);
@@ -131,11 +79,14 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   lumvara::camsim::CameraSimulator simulator(options);
-  try {
-    for (const std::string& fault : faults) simulator.scriptConnection(ParseFault(fault));
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "lumvara-camsim: bad --fault: %s\n", error.what());
-    return 2;
+  for (const std::string& fault : faults) {
+    std::string error;
+    auto script = lumvara::camsim::ParseConnectionScript(fault, &error);
+    if (!script) {
+      std::fprintf(stderr, "lumvara-camsim: bad --fault '%s': %s\n", fault.c_str(), error.c_str());
+      return 2;
+    }
+    simulator.scriptConnection(std::move(*script));
   }
   simulator.setVideoLoss(video_loss);
   if (!simulator.start()) {
