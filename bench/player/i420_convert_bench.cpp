@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "player/i420_converter.h"
+#include "tests/player/formula_conversion.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -45,27 +46,6 @@ Picture makePicture(int width, int height)
     p.planes = lumvara::packedI420(p.bytes.data(), width, height);
     p.out.resize(static_cast<size_t>(width) * height * 4);
     return p;
-}
-
-uint8_t clampToByte(int64_t v)
-{
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
-void formulaConvert(const I420Planes& src, uint8_t* dst)
-{
-    for (int row = 0; row < src.height; ++row) {
-        for (int x = 0; x < src.width; ++x) {
-            const int cb = src.cb[(row / 2) * src.chromaStride + x / 2] - 128;
-            const int cr = src.cr[(row / 2) * src.chromaStride + x / 2] - 128;
-            const int64_t y = 76309LL * (src.luma[row * src.lumaStride + x] - 16);
-            uint8_t* p = dst + (static_cast<size_t>(row) * src.width + x) * 4;
-            p[0] = clampToByte((y + 132201LL * cb) >> 16);
-            p[1] = clampToByte((y - 53279LL * cr - 25675LL * cb) >> 16);
-            p[2] = clampToByte((y + 104597LL * cr) >> 16);
-            p[3] = 0;
-        }
-    }
 }
 
 void convertSwscale(SwsContext* context, const Picture& p, uint8_t* out)
@@ -112,7 +92,7 @@ bool checkExactness(int width, int height)
 {
     Picture p = makePicture(width, height);
     std::vector<uint8_t> formula(p.out.size());
-    formulaConvert(p.planes, formula.data());
+    lumvara::test::formulaConvert(p.planes, formula.data(), width * 4);
     std::vector<uint8_t> fastest(p.out.size());
     std::vector<uint8_t> tables(p.out.size());
     lumvara::convertI420ToBgrx(p.planes, fastest.data(), width * 4, ConversionPath::Fastest);

@@ -9,38 +9,14 @@
 #include <vector>
 
 #include "player/colour_tables.h"
+#include "player/formula_conversion.h"
 
 namespace lumvara {
 namespace {
 
-// The conversion written out plainly from its formula, without tables.
-uint8_t clampToByte(int64_t v)
-{
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
 void referenceConvert(const I420Planes& src, uint8_t* dst, int pitch)
 {
-    for (int row = 0; row < src.height; ++row) {
-        for (int x = 0; x < src.width; ++x) {
-            const int cw = src.width / 2;
-            const int ch = src.height / 2;
-            int cb = 128;
-            int cr = 128;
-            if (cw > 0 && ch > 0) {
-                const int cx = std::min(x / 2, cw - 1);
-                const int cy = std::min(row / 2, ch - 1);
-                cb = src.cb[cy * src.chromaStride + cx];
-                cr = src.cr[cy * src.chromaStride + cx];
-            }
-            const int64_t y = 76309LL * (src.luma[row * src.lumaStride + x] - 16);
-            uint8_t* p = dst + row * pitch + x * 4;
-            p[0] = clampToByte((y + 132201LL * (cb - 128)) >> 16);
-            p[1] = clampToByte((y - 53279LL * (cr - 128) - 25675LL * (cb - 128)) >> 16);
-            p[2] = clampToByte((y + 104597LL * (cr - 128)) >> 16);
-            p[3] = 0;
-        }
-    }
+    test::formulaConvert(src, dst, pitch);
 }
 
 struct Picture {
