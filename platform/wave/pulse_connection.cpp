@@ -1,5 +1,7 @@
 #include "platform/wave/pulse_connection.h"
 
+#include "platform/wave/wave_buffer.h"
+
 namespace lumvara {
 
 std::unique_ptr<PulseConnection> PulseConnection::Connect(const char* clientName) {
@@ -51,6 +53,41 @@ bool PulseConnection::Wait(pa_operation* operation) {
     }
     pa_operation_unref(operation);
     return state == PA_OPERATION_DONE;
+}
+
+pa_stream* PulseConnection::NewWaveStream(const char* name) {
+    static constexpr pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kWaveSampleRate, kWaveChannels};
+    pa_stream* stream = pa_stream_new(context_, name, &kSpec, nullptr);
+    if (stream) pa_stream_set_state_callback(stream, &PulseConnection::OnStreamState, this);
+    return stream;
+}
+
+bool PulseConnection::WaitStreamReady(pa_stream* stream) {
+    pa_stream_state_t state;
+    while ((state = pa_stream_get_state(stream)) != PA_STREAM_READY && PA_STREAM_IS_GOOD(state)) {
+        pa_threaded_mainloop_wait(loop_);
+    }
+    return state == PA_STREAM_READY;
+}
+
+void PulseConnection::CloseStream(pa_stream*& stream) {
+    if (!stream) return;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+pa_buffer_attr PulseConnection::ServerChosenAttr() {
+    constexpr auto kServerChooses = static_cast<std::uint32_t>(-1);
+    return pa_buffer_attr{kServerChooses, kServerChooses, kServerChooses, kServerChooses,
+                          kServerChooses};
+}
+
+void PulseConnection::OnStreamState(pa_stream*, void* self) {
+    static_cast<PulseConnection*>(self)->Signal();
 }
 
 void PulseConnection::OnContextState(pa_context*, void* self) {

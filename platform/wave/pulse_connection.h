@@ -38,12 +38,24 @@ public:
 
     bool ContextGood() const { return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); }
 
+    // Stream helpers for the wave devices; call with the loop locked.
+    // A new stream in the one wave format (8000 Hz mono s16le) whose state
+    // changes wake waiters; nullptr on failure.
+    pa_stream* NewWaveStream(const char* name);
+    // Waits until a connecting stream is ready; false when it failed.
+    bool WaitStreamReady(pa_stream* stream);
+    // Detaches every callback, disconnects and releases; clears `stream`.
+    static void CloseStream(pa_stream*& stream);
+    // Buffer attributes with every field left to the server.
+    static pa_buffer_attr ServerChosenAttr();
+
     static constexpr int kConnectTimeoutMs = 2000;
 
 private:
     PulseConnection() = default;
     bool Start(const char* clientName);
     static void OnContextState(pa_context* context, void* self);
+    static void OnStreamState(pa_stream* stream, void* self);
     static void OnConnectTimeout(pa_mainloop_api* api, pa_time_event* event,
                                  const struct timeval* tv, void* self);
 

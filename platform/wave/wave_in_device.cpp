@@ -4,12 +4,6 @@
 #include <cstring>
 
 namespace lumvara {
-namespace {
-
-constexpr pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kWaveSampleRate, kWaveChannels};
-
-}  // namespace
-
 std::unique_ptr<WaveInDevice> WaveInDevice::Open(DoneHandler done, void* context) {
     std::unique_ptr<WaveInDevice> device(new WaveInDevice());
     if (!device->Connect(done, context)) return nullptr;
@@ -23,24 +17,15 @@ bool WaveInDevice::Connect(DoneHandler done, void* context) {
     if (!connection_) return false;
 
     PulseLock lock(*connection_);
-    stream_ = pa_stream_new(connection_->Context(), "talk", &kSpec, nullptr);
+    stream_ = connection_->NewWaveStream("talk");
     if (!stream_) return false;
-    pa_stream_set_state_callback(stream_, &WaveInDevice::OnStreamState, this);
     pa_stream_set_read_callback(stream_, &WaveInDevice::OnReadable, this);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(-1);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    pa_buffer_attr attr = PulseConnection::ServerChosenAttr();
     attr.fragsize = kFragmentBytes;
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                       PA_STREAM_START_CORKED);
     if (pa_stream_connect_record(stream_, nullptr, &attr, flags) < 0) return false;
-    pa_stream_state_t state;
-    while ((state = pa_stream_get_state(stream_)) != PA_STREAM_READY && PA_STREAM_IS_GOOD(state)) {
-        connection_->WaitForSignal();
-    }
-    return state == PA_STREAM_READY;
+    return connection_->WaitStreamReady(stream_);
 }
 
 WaveInDevice::~WaveInDevice() {
@@ -49,13 +34,7 @@ WaveInDevice::~WaveInDevice() {
         PulseLock lock(*connection_);
         capturing_ = false;
         queue_.clear();
-        if (stream_) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_read_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
+        PulseConnection::CloseStream(stream_);
     }
     connection_.reset();
 }
@@ -137,10 +116,6 @@ void WaveInDevice::Take(const std::uint8_t* data, std::size_t bytes) {
 
 void WaveInDevice::OnReadable(pa_stream*, std::size_t, void* self) {
     static_cast<WaveInDevice*>(self)->Drain();
-}
-
-void WaveInDevice::OnStreamState(pa_stream*, void* self) {
-    static_cast<WaveInDevice*>(self)->connection_->Signal();
 }
 
 void WaveInDevice::OnSuccess(pa_stream*, int success, void* self) {

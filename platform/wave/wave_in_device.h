@@ -49,7 +49,6 @@ private:
     void Drain();
     void Take(const std::uint8_t* data, std::size_t bytes);
     static void OnReadable(pa_stream* stream, std::size_t bytes, void* self);
-    static void OnStreamState(pa_stream* stream, void* self);
     static void OnSuccess(pa_stream* stream, int success, void* self);
 
     std::unique_ptr<PulseConnection> connection_;

@@ -3,12 +3,6 @@
 #include <algorithm>
 
 namespace lumvara {
-namespace {
-
-constexpr pa_sample_spec kSpec = {PA_SAMPLE_S16LE, kWaveSampleRate, kWaveChannels};
-
-}  // namespace
-
 std::unique_ptr<WaveOutDevice> WaveOutDevice::Open(DoneHandler done, void* context) {
     std::unique_ptr<WaveOutDevice> device(new WaveOutDevice());
     if (!device->Connect(done, context)) return nullptr;
@@ -22,27 +16,19 @@ bool WaveOutDevice::Connect(DoneHandler done, void* context) {
     if (!connection_) return false;
 
     PulseLock lock(*connection_);
-    stream_ = pa_stream_new(connection_->Context(), "camera audio", &kSpec, nullptr);
+    stream_ = connection_->NewWaveStream("camera audio");
     if (!stream_) return false;
-    pa_stream_set_state_callback(stream_, &WaveOutDevice::OnStreamState, this);
     pa_stream_set_write_callback(stream_, &WaveOutDevice::OnWritable, this);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
+    pa_buffer_attr attr = PulseConnection::ServerChosenAttr();
     attr.tlength = kTargetBytes;
-    attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = kMinRequestBytes;
-    attr.fragsize = static_cast<std::uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                       PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         return false;
     }
-    pa_stream_state_t state;
-    while ((state = pa_stream_get_state(stream_)) != PA_STREAM_READY && PA_STREAM_IS_GOOD(state)) {
-        connection_->WaitForSignal();
-    }
-    return state == PA_STREAM_READY;
+    return connection_->WaitStreamReady(stream_);
 }
 
 WaveOutDevice::~WaveOutDevice() {
@@ -50,13 +36,7 @@ WaveOutDevice::~WaveOutDevice() {
     {
         PulseLock lock(*connection_);
         queue_.clear();
-        if (stream_) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            pa_stream_set_write_callback(stream_, nullptr, nullptr);
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
+        PulseConnection::CloseStream(stream_);
     }
     connection_.reset();
 }
@@ -123,10 +103,6 @@ void WaveOutDevice::Feed() {
 
 void WaveOutDevice::OnWritable(pa_stream*, std::size_t, void* self) {
     static_cast<WaveOutDevice*>(self)->Feed();
-}
-
-void WaveOutDevice::OnStreamState(pa_stream*, void* self) {
-    static_cast<WaveOutDevice*>(self)->connection_->Signal();
 }
 
 }  // namespace lumvara

@@ -49,7 +49,6 @@ private:
     bool Connect(DoneHandler done, void* context);
     void Feed();
     static void OnWritable(pa_stream* stream, std::size_t bytes, void* self);
-    static void OnStreamState(pa_stream* stream, void* self);
 
     std::unique_ptr<PulseConnection> connection_;
     pa_stream* stream_ = nullptr;
