@@ -1,8 +1,8 @@
 #pragma once
 // Playback of 8000 Hz mono 16-bit PCM on the default output through
-// PulseAudio. Buffers queue in order; each one is reported done, on the
-// PulseAudio thread, once all its bytes have been handed to the server, and
-// the done handler may queue buffers again from there.
+// PulseAudio. Buffers queue in order; each one is reported done once all
+// its bytes have been handed to the server, and the done handler may queue
+// buffers again from there.
 
 #include "platform/wave/pulse_connection.h"
 #include "platform/wave/wave_buffer.h"
@@ -15,7 +15,9 @@ namespace lumvara {
 
 class WaveOutDevice {
 public:
-    // Runs on the PulseAudio thread; the buffer belongs to the caller again.
+    // Runs with the loop lock held: on the PulseAudio thread, or inside a
+    // Write() that found the server waiting. The buffer belongs to the
+    // caller again.
     using DoneHandler = void (*)(WaveBuffer* buffer, void* context);
 
     // nullptr when no server or no output is reachable (bounded, quiet).
