@@ -177,6 +177,19 @@ class WindowBlit : public ::testing::Test {
     return px;
   }
 
+  // Blits a plain picture onto the child's screen rectangle; returns what
+  // changed in the top-level window.
+  testing::Ink BlitOverChild(uint32_t colour) {
+    auto picture = Surface::Create(8, 8);
+    Fill(*picture, colour);
+    Rect r;
+    winsys::GetWindowRect(child, &r);
+    EXPECT_TRUE(StretchBlitToScreen(*picture, {0, 0, 8, 8}, r, child));
+    int w = 0, h = 0;
+    std::vector<uint8_t> px = Shown(&w, &h);
+    return FindInk(px.data(), w * 4, w, h, 0x202020);
+  }
+
   HWND top = nullptr;
   HWND child = nullptr;
 };
@@ -212,27 +225,13 @@ TEST_F(WindowBlit, StretchesOntoTheDestinationRectangle) {
 
 TEST_F(WindowBlit, HiddenWindowDrawsNothing) {
   winsys::ShowWindow(child, winsys::SW_HIDE);
-  auto picture = Surface::Create(8, 8);
-  Fill(*picture, 0xFFFFFF);
-  Rect r;
-  winsys::GetWindowRect(child, &r);
-  EXPECT_TRUE(StretchBlitToScreen(*picture, {0, 0, 8, 8}, r, child));
-  int w = 0, h = 0;
-  std::vector<uint8_t> px = Shown(&w, &h);
-  EXPECT_EQ(FindInk(px.data(), w * 4, w, h, 0x202020).count, 0);
+  EXPECT_EQ(BlitOverChild(0xFFFFFF).count, 0);
 }
 
 TEST_F(WindowBlit, ChildPartlyOutsideItsParentIsCut) {
   winsys::MoveWindow(child, 150, 100, 100, 100, true);  // runs off the bottom right
   winsys::PumpMessages(0);
-  auto picture = Surface::Create(8, 8);
-  Fill(*picture, 0x0000FF);
-  Rect r;
-  winsys::GetWindowRect(child, &r);
-  ASSERT_TRUE(StretchBlitToScreen(*picture, {0, 0, 8, 8}, r, child));
-  int w = 0, h = 0;
-  std::vector<uint8_t> px = Shown(&w, &h);
-  EXPECT_EQ(FindInk(px.data(), w * 4, w, h, 0x202020).box, (Rect{150, 100, 200, 150}));
+  EXPECT_EQ(BlitOverChild(0x0000FF).box, (Rect{150, 100, 200, 150}));
 }
 
 TEST_F(WindowBlit, DeadWindowFails) {
