@@ -75,9 +75,11 @@ std::unique_ptr<H264Decoder> H264Decoder::create(const H264DecoderAttributes& at
     // (they delay output) and low-delay output order.
     context.thread_count = 1;
     context.flags |= AV_CODEC_FLAG_LOW_DELAY;
-    // Damaged slices are reported as errors rather than concealed, so that the
-    // player keeps the previous picture on screen.
-    context.err_recognition |= AV_EF_CRCCHECK | AV_EF_BITSTREAM | AV_EF_EXPLODE;
+    // Look closely for damage. The decoder still conceals what it finds and
+    // goes on with the stream, but marks such pictures; decodeAccessUnit
+    // reports them as errors, so the player keeps the previous picture on
+    // screen rather than show a patched one.
+    context.err_recognition |= AV_EF_CRCCHECK | AV_EF_BITSTREAM;
     if (avcodec_open2(&context, codec, nullptr) < 0) {
         return nullptr;
     }
