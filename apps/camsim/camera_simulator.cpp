@@ -26,6 +26,7 @@
 #include "apps/camsim/connection_link.h"
 #include "apps/camsim/h264_test_pattern.h"
 #include "apps/camsim/http_request.h"
+#include "apps/camsim/jpeg_test_pattern.h"
 #include "apps/camsim/search_responder.h"
 #include "apps/camsim/stream_frame.h"
 
@@ -68,6 +69,7 @@ std::vector<Recording> DefaultRecordings() {
       {"20261209080000_000.h264", UtcTime(2026, 12, 9, 8, 0, 0), 50},
       {"20261209120000_001.h264", UtcTime(2026, 12, 9, 12, 0, 0), 50},
       {"20261210070000_002.h264", UtcTime(2026, 12, 10, 7, 0, 0), 50},
+      {"20261210073000_003.mjpg", UtcTime(2026, 12, 10, 7, 30, 0), 25, true},
   };
 }
 
@@ -691,18 +693,28 @@ std::shared_ptr<const std::vector<uint8_t>> CameraSimulator::Impl::bytesOf(
     recording = *it;
   }
   auto bytes = std::make_shared<std::vector<uint8_t>>();
-  H264TestPattern pattern(options_.width, options_.height, options_.fps, options_.gop);
-  if (!pattern.ok()) return nullptr;
+  H264TestPattern h264(options_.width, options_.height, options_.fps, options_.gop);
+  JpegTestPattern jpeg(options_.width, options_.height);
+  if (!recording.mjpeg && !h264.ok()) return nullptr;
   const int fps = std::max(options_.fps, 1);
   for (uint32_t i = 0; i < recording.frames; ++i) {
     const std::time_t time = recording.start + static_cast<std::time_t>(i / fps);
-    const AccessUnit unit = pattern.encode(i, time - static_cast<std::time_t>(zone_) * 3600);
+    const std::time_t shown = time - static_cast<std::time_t>(zone_) * 3600;
     FrameFields fields;
-    fields.kind = unit.key ? kKindH264Key : kKindH264Other;
+    std::vector<uint8_t> payload;
+    if (recording.mjpeg) {
+      payload = jpeg.encode(i, shown);
+      fields.kind = kKindJpeg;
+    } else {
+      AccessUnit unit = h264.encode(i, shown);
+      payload = std::move(unit.bytes);
+      fields.kind = unit.key ? kKindH264Key : kKindH264Other;
+    }
+    if (payload.empty()) return nullptr;
     fields.time = static_cast<uint32_t>(time);
     fields.seq = i;
     fields.zone = zone_;
-    const std::vector<uint8_t> frame = buildFrame(fields, unit.bytes.data(), unit.bytes.size());
+    const std::vector<uint8_t> frame = buildFrame(fields, payload.data(), payload.size());
     bytes->insert(bytes->end(), frame.begin(), frame.end());
   }
   std::lock_guard<std::mutex> lock(mutex_);

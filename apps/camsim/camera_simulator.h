@@ -25,6 +25,7 @@ namespace lumvara::camsim {
 // Frame kinds the camera sends (and the talk kind it receives).
 inline constexpr uint8_t kKindH264Key = 0;
 inline constexpr uint8_t kKindH264Other = 1;
+inline constexpr uint8_t kKindJpeg = 3;
 inline constexpr uint8_t kKindAdpcm = 6;
 inline constexpr uint8_t kKindAlaw = 7;
 inline constexpr uint8_t kKindTalk = 8;
@@ -74,6 +75,7 @@ struct Recording {
   std::string name;     // e.g. "20261209120000_000.h264"
   std::time_t start{};  // seconds since 1970
   uint32_t frames = 50;
+  bool mjpeg = false;   // JPEG pictures (kind 3) instead of H.264
 };
 
 // One talk session: the kind-8 frames received on one live connection.

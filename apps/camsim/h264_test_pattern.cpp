@@ -106,44 +106,10 @@ struct H264TestPattern::Encoder {
     return av_frame_get_buffer(frame, 0) >= 0;
   }
 
-  void draw(uint32_t index, std::time_t shown_time) {
-    const int width = frame->width, height = frame->height;
-    uint8_t* luma = frame->data[0];
-    const int stride = frame->linesize[0];
-    // A diagonal gradient that moves two pixels per frame.
-    for (int y = 0; y < height; ++y) {
-      uint8_t* row = luma + static_cast<size_t>(y) * stride;
-      for (int x = 0; x < width; ++x) {
-        row[x] = static_cast<uint8_t>(48 + ((x + y + 2 * static_cast<int>(index)) & 127));
-      }
-    }
-    for (int plane = 1; plane <= 2; ++plane) {
-      for (int y = 0; y < height / 2; ++y) {
-        uint8_t* row = frame->data[plane] + static_cast<size_t>(y) * frame->linesize[plane];
-        for (int x = 0; x < width / 2; ++x) {
-          row[x] = static_cast<uint8_t>(plane == 1 ? 96 + (x * 64) / (width / 2)
-                                                   : 96 + (y * 64) / (height / 2));
-        }
-      }
-    }
-    char number[16];
-    std::snprintf(number, sizeof number, "%06u", index % 1000000u);
-    drawLine(luma, stride, kNumberX, kNumberY, number, kNumberScale);
-    drawLine(luma, stride, kTimeX, kTimeY, formatTime(shown_time).c_str(), kTimeScale);
-  }
-
-  void drawLine(uint8_t* luma, int stride, int x, int y, const char* text, int scale) {
-    const int chars = static_cast<int>(std::strlen(text));
-    // A dark box with a margin keeps the digits sharp against the gradient.
-    fillRect(luma, stride, frame->width, frame->height, x - scale, y - scale,
-             chars * kCellWidth * scale + scale, kCellHeight * scale + scale, kPaper);
-    drawText(luma, stride, frame->width, frame->height, x, y, text, scale, kInk);
-  }
-
   AccessUnit encode(uint32_t index, std::time_t shown_time) {
     AccessUnit unit;
     if (av_frame_make_writable(frame) < 0) return unit;
-    draw(index, shown_time);
+    drawPicture(frame->data, frame->linesize, frame->width, frame->height, index, shown_time);
     frame->pts = index;
     frame->pict_type = index % static_cast<uint32_t>(gop) == 0 ? AV_PICTURE_TYPE_I
                                                               : AV_PICTURE_TYPE_NONE;
@@ -181,6 +147,44 @@ std::vector<AccessUnit> H264TestPattern::encodeFrames(uint32_t count, int width,
     units.push_back(pattern.encode(i, shown_time + static_cast<std::time_t>(i / 25)));
   }
   return units;
+}
+
+void H264TestPattern::drawPicture(uint8_t* const planes[3], const int strides[3], int width,
+                                  int height, uint32_t index, std::time_t shown_time) {
+  uint8_t* luma = planes[0];
+  // A diagonal gradient that moves two pixels per frame.
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = luma + static_cast<size_t>(y) * strides[0];
+    for (int x = 0; x < width; ++x) {
+      row[x] = static_cast<uint8_t>(48 + ((x + y + 2 * static_cast<int>(index)) & 127));
+    }
+  }
+  const int chroma_width = (width + 1) / 2, chroma_height = (height + 1) / 2;
+  for (int plane = 1; plane <= 2; ++plane) {
+    for (int y = 0; y < chroma_height; ++y) {
+      uint8_t* row = planes[plane] + static_cast<size_t>(y) * strides[plane];
+      for (int x = 0; x < chroma_width; ++x) {
+        row[x] = static_cast<uint8_t>(plane == 1 ? 96 + (x * 64) / chroma_width
+                                                 : 96 + (y * 64) / chroma_height);
+      }
+    }
+  }
+  char number[16];
+  std::snprintf(number, sizeof number, "%06u", index % 1000000u);
+  const std::string time = formatTime(shown_time);
+  const struct {
+    const char* text;
+    int x, y, scale;
+  } lines[] = {{number, kNumberX, kNumberY, kNumberScale},
+               {time.c_str(), kTimeX, kTimeY, kTimeScale}};
+  for (const auto& line : lines) {
+    // A dark box with a margin keeps the digits sharp against the gradient.
+    const int chars = static_cast<int>(std::strlen(line.text));
+    fillRect(luma, strides[0], width, height, line.x - line.scale, line.y - line.scale,
+             chars * kCellWidth * line.scale + line.scale, kCellHeight * line.scale + line.scale,
+             kPaper);
+    drawText(luma, strides[0], width, height, line.x, line.y, line.text, line.scale, kInk);
+  }
 }
 
 void H264TestPattern::drawText(uint8_t* luma, int stride, int width, int height, int x, int y,

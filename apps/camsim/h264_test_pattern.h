@@ -48,6 +48,11 @@ class H264TestPattern {
   static std::string readText(const uint8_t* luma, int stride, int x, int y, int chars,
                               int scale);
 
+  // Draws picture `index` into planar 4:2:0 memory (the same picture encode()
+  // sends).
+  static void drawPicture(uint8_t* const planes[3], const int strides[3], int width, int height,
+                          uint32_t index, std::time_t shown_time);
+
   // Draws the digits and separators of `text` ('0'-'9', ':', '-', ' ') into a
   // luma plane at (x, y), each glyph cell 4 * scale wide and 6 * scale high.
   static void drawText(uint8_t* luma, int stride, int width, int height, int x, int y,

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <turbojpeg.h>
+
 #include "apps/camsim/camera_audio.h"
 #include "apps/camsim/h264_test_pattern.h"
 #include "apps/camsim/stream_frame.h"
@@ -355,6 +357,34 @@ TEST_F(SdPlayback, RecordingFramesCarryTheRecordingsTimeAndDecode) {
     EXPECT_EQ(fields.time, static_cast<uint32_t>(recordings[1].start + static_cast<long>(i) / 25));
     EXPECT_TRUE(decoder.decode(bytes.data() + starts[i] + kFrameHeaderSize, fields.length).has_value());
   }
+}
+
+TEST_F(SdPlayback, MjpegRecordingHoldsJpegPicturesShowingTheirNumber) {
+  sim().setRecordings({{"20261210073000_000.mjpg", 1796887800, 3, true}});
+  const auto bytes = sim().recordingBytes("20261210073000_000.mjpg");
+  const auto starts = FrameStarts(bytes);
+  ASSERT_EQ(starts.size(), 3u);
+  tjhandle decoder = tjInitDecompress();
+  for (size_t i = 0; i < starts.size(); ++i) {
+    SCOPED_TRACE(i);
+    const FrameFields fields = readFrameHeader(bytes.data() + starts[i]);
+    EXPECT_EQ(fields.kind, kKindJpeg);
+    const unsigned char* jpeg = bytes.data() + starts[i] + kFrameHeaderSize;
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    ASSERT_EQ(tjDecompressHeader3(decoder, jpeg, fields.length, &width, &height, &subsampling,
+                                  &colorspace), 0);
+    ASSERT_EQ(width, 640);
+    ASSERT_EQ(height, 360);
+    std::vector<uint8_t> gray(640 * 360);
+    ASSERT_EQ(tjDecompress2(decoder, jpeg, fields.length, gray.data(), 640, 640, 360, TJPF_GRAY, 0), 0);
+    char number[16];
+    std::snprintf(number, sizeof number, "%06u", static_cast<unsigned>(i));
+    EXPECT_EQ(H264TestPattern::readText(gray.data(), 640, H264TestPattern::kNumberX,
+                                        H264TestPattern::kNumberY, H264TestPattern::kNumberDigits,
+                                        H264TestPattern::kNumberScale),
+              number);
+  }
+  tjDestroy(decoder);
 }
 
 TEST_F(SdPlayback, UnknownFileOrWrongPasswordEndsTheConnection) {
