@@ -212,7 +212,7 @@ void SetVisible(Node* node, bool visible) {
   if (was == visible) return;
   if (visible) {
     node->style |= WS_VISIBLE;
-    WindowTree::Invalidate(node, ClientOf(node), true);
+    WindowTree::InvalidateTree(node);
   } else {
     node->style &= ~WS_VISIBLE;
     node->needs_paint = false;
@@ -260,7 +260,7 @@ bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint) 
     if (node->framebuffer) SchedulePresenterUpdate(node);
     if (repaint && WindowTree::Visible(node)) {
       InvalidateUnder(node, old);
-      WindowTree::Invalidate(node, ClientOf(node), true);
+      WindowTree::InvalidateTree(node);
     }
     direct = OwnedByCaller(node);
   }
@@ -363,7 +363,7 @@ HWND SetParent(HWND window, HWND parent) {
       node->framebuffer->owner = node->queue;
       SchedulePresenterUpdate(node);
     }
-    WindowTree::Invalidate(node, ClientOf(node), true);
+    WindowTree::InvalidateTree(node);
   }
   dropped.reset();
   return previous;

@@ -71,6 +71,18 @@ void WindowTree::Invalidate(Node* node, const Rect& rect, bool erase) {
   }
 }
 
+void WindowTree::InvalidateTree(Node* node) {
+  if (!(node->style & WS_VISIBLE)) return;
+  const Rect client{0, 0, node->rect.width(), node->rect.height()};
+  if (!client.empty()) {
+    node->update = Union(node->update, client);
+    node->needs_paint = true;
+    node->erase = true;
+    if (node->queue) node->queue->wake.notify_all();
+  }
+  for (Node* child : node->children) InvalidateTree(child);
+}
+
 void Framebuffer::Resize(int new_width, int new_height) {
   if (new_width == width && new_height == height) return;
   const int new_pitch = new_width * 4;

@@ -116,6 +116,9 @@ class WindowTree {
   // Adds `rect` (client coordinates) to a window's update area and, unless the
   // window clips its children, to the overlapping children's; wakes its queue.
   static void Invalidate(Node* node, const Rect& rect, bool erase);
+  // Invalidates a window and every descendant whole (a window that appears
+  // or moves shows nothing valid yet), whatever their styles.
+  static void InvalidateTree(Node* node);
 
   // Signalled when a cross-thread SendMessage has been answered.
   std::condition_variable sent_done;

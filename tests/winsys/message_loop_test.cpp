@@ -201,6 +201,30 @@ TEST(MessageLoop, InvalidatingParentReachesChildrenUnlessItClipsThem) {
   }
 }
 
+TEST(MessageLoop, ShowingOrMovingAWindowRepaintsItsChildrenToo) {
+  RecordingWindow window({0, 0, 100, 100}, WS_VISIBLE | WS_CLIPCHILDREN);
+  HWND dialog = window.Child({0, 0, 80, 80});
+  HWND video = window.Child({1, 1, 79, 79});
+  SetParent(video, dialog);
+  PumpMessages(0);
+  auto painted = [&](HWND w) {
+    for (const MSG& m : window.Of(WM_PAINT)) {
+      if (m.hwnd == w) return true;
+    }
+    return false;
+  };
+  ShowWindow(dialog, SW_HIDE);
+  PumpMessages(0);
+  window.log.clear();
+  ShowWindow(dialog, SW_SHOW);
+  PumpMessages(10);
+  EXPECT_TRUE(painted(video));
+  window.log.clear();
+  MoveWindow(dialog, 5, 5, 80, 80, true);
+  PumpMessages(10);
+  EXPECT_TRUE(painted(video));
+}
+
 TEST(MessageLoop, BeginPaintErasesWithBackgroundWhenAsked) {
   WindowDesc desc;
   desc.rect = {0, 0, 4, 4};
