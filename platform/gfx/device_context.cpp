@@ -73,6 +73,19 @@ void FillBox(cairo_t* cr, const Rect& r, COLORREF colour) {
   cairo_fill(cr);
 }
 
+// Text as it can be shown: it ends at the first NUL, as a C string would,
+// and byte sequences that are not UTF-8 (a multi-byte character cut off by a
+// fixed-size field) become U+FFFD instead of making the layout refuse the
+// whole text.
+std::string DisplayableText(const std::string& text) {
+  const std::string cut = text.substr(0, text.find('\0'));
+  if (g_utf8_validate(cut.data(), static_cast<gssize>(cut.size()), nullptr)) return cut;
+  gchar* valid = g_utf8_make_valid(cut.data(), static_cast<gssize>(cut.size()));
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
 // Text as a layout: Pango lays it out (line breaks, fallback fonts for
 // characters the face lacks); the caller places it in the box.
 PangoLayout* MakeLayout(cairo_t* cr, const Font& font, const std::string& text, const Rect& box,
@@ -86,7 +99,7 @@ PangoLayout* MakeLayout(cairo_t* cr, const Font& font, const std::string& text, 
   pango_layout_context_changed(layout);
   pango_layout_set_font_description(layout, font.description());
 
-  std::string shown = text;
+  std::string shown = DisplayableText(text);
   if (format & DT_SINGLELINE) {
     for (char& c : shown) {
       if (c == '\n' || c == '\r') c = ' ';

@@ -68,7 +68,8 @@ class DeviceContext {
   // Draws a one-pixel frame along the inside edge of the rectangle.
   bool FrameRect(const Rect& rect, COLORREF colour);
 
-  // Draws UTF-8 text in `*rect`: aligned left, right or centred in it, top
+  // Draws UTF-8 text in `*rect` (up to its first NUL; invalid sequences show
+  // as U+FFFD): aligned left, right or centred in it, top
   // aligned, lines broken at "\n" (and "\r\n") unless DT_SINGLELINE, at
   // words to fit the width with DT_WORDBREAK. Clipped to the rectangle
   // unless DT_NOCLIP. In OPAQUE mode the text's extent is filled with the

@@ -119,6 +119,31 @@ TEST(DrawText, TextColourIsExact) {
   EXPECT_GT(exact, 50) << "solid stems carry the text colour itself";
 }
 
+TEST(DrawText, BrokenUtf8StillDrawsTheRest) {
+  // "AB" then something that is not text: the letters are drawn, followed by
+  // replacement marks, or by nothing after a NUL.
+  struct Case {
+    const char* name;
+    std::string text;
+    bool marks;
+  } cases[] = {
+      {"cut multi-byte character", std::string("AB\xE4\xB8"), true},
+      {"stray byte", std::string("AB\xFF"), true},
+      {"embedded NUL", std::string("AB\0CD", 5), false},
+  };
+  const Drawn letters = Draw("AB", {0, 0, 400, 60}, DT_LEFT, Sans(24));
+  for (const Case& c : cases) {
+    Drawn broken = Draw(c.text, {0, 0, 400, 60}, DT_LEFT, Sans(24));
+    EXPECT_EQ(broken.ink.box.left, letters.ink.box.left) << c.name;
+    if (c.marks) {
+      EXPECT_GT(broken.ink.box.right, letters.ink.box.right + 5) << c.name;
+    } else {
+      EXPECT_EQ(broken.ink.box, letters.ink.box) << c.name;
+      EXPECT_EQ(broken.ink.count, letters.ink.count) << c.name;
+    }
+  }
+}
+
 TEST(DrawText, LineBreaksAndSingleLine) {
   Rect multi{0, 0, 300, 200}, single{0, 0, 300, 200}, wrapped{0, 0, 60, 200};
   auto surface = Surface::Create(10, 10);
