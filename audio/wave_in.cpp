@@ -63,7 +63,7 @@ bool CWaveIn::StartThread() {
         messages_.clear();  // nothing from an earlier run refers to live buffers
     }
     try {
-        thread_ = std::thread(&CWaveIn::CaptureThread, this);
+        thread_ = std::thread([this] { CaptureThread(); });
     } catch (const std::system_error&) {
         return false;
     }
