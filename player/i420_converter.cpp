@@ -78,34 +78,31 @@ LUMVARA_AVX2 inline Halves addHalves(Halves a, Halves b)
     return {_mm256_add_epi16(_mm256_add_epi16(a.hi, b.hi), carry), lo};
 }
 
-LUMVARA_AVX2 inline Halves constantHalves(int32_t value)
+// value x (65536 x whole + part) for signed 16-bit values: the signed high
+// half of value x part, plus whole x value; the low half of value x part.
+LUMVARA_AVX2 inline Halves multiply(__m256i value, int whole, int16_t part)
 {
-    return {_mm256_set1_epi16(static_cast<int16_t>(value >> 16)),
-            _mm256_set1_epi16(static_cast<int16_t>(static_cast<uint16_t>(value & 0xFFFF)))};
-}
-
-// value x (65536 * whole + part), for 16-bit values 0 ... 255.
-LUMVARA_AVX2 inline Halves multiply(__m256i value, int whole, uint16_t part)
-{
-    const __m256i partVector = _mm256_set1_epi16(static_cast<int16_t>(part));
-    __m256i hi = _mm256_mulhi_epu16(value, partVector);
+    const __m256i partVector = _mm256_set1_epi16(part);
+    __m256i hi = _mm256_mulhi_epi16(value, partVector);
     for (int i = 0; i < whole; ++i) {
         hi = _mm256_add_epi16(hi, value);
+    }
+    for (int i = 0; i > whole; --i) {
+        hi = _mm256_sub_epi16(hi, value);
     }
     return {hi, _mm256_mullo_epi16(value, partVector)};
 }
 
-LUMVARA_AVX2 inline Halves negate(Halves a)
+// a - 1: the low half wraps to 65535 exactly when it was 0.
+LUMVARA_AVX2 inline Halves lessOne(Halves a)
 {
-    const __m256i ones = _mm256_set1_epi16(-1);
-    return addHalves({_mm256_xor_si256(a.hi, ones), _mm256_xor_si256(a.lo, ones)}, constantHalves(1));
+    const __m256i borrow = _mm256_cmpeq_epi16(a.lo, _mm256_setzero_si256());
+    return {_mm256_add_epi16(a.hi, borrow), _mm256_sub_epi16(a.lo, _mm256_set1_epi16(1))};
 }
 
-constexpr int32_t kLumaBias = -ColourTables::kLumaScale * 16;
-
-// The chroma part of each channel's sum less one, with the luma bias folded
-// in. channel() adds the one back while it finds the carry from the low
-// halves (see there).
+// The chroma part of each channel's sum less one; channel() adds the one
+// back while it finds the carry from the low halves (see there). Chroma
+// arrives as cb - 128 and cr - 128, so the products carry the chroma bias.
 struct ChromaTerms {
     Halves blue;
     Halves green;
@@ -114,17 +111,16 @@ struct ChromaTerms {
 
 LUMVARA_AVX2 inline ChromaTerms chromaTerms(__m256i cb, __m256i cr)
 {
-    // 132201 = 2 x 65536 + 1129; 104597 = 65536 + 39061; 53279 and 25675
-    // fit 16 bits.
-    const Halves blue = multiply(cb, 2, 1129);
-    const Halves red = multiply(cr, 1, 39061);
-    const Halves green = addHalves(multiply(cr, 0, 53279), multiply(cb, 0, 25675));
+    // 132201 = 2 x 65536 + 1129; 104597 = 2 x 65536 - 26475;
+    // -53279 = -65536 + 12257; -25675 fits 16 bits.
+    static_assert(ColourTables::kBlueFromCb == 2 * 65536 + 1129);
+    static_assert(ColourTables::kRedFromCr == 2 * 65536 - 26475);
+    static_assert(ColourTables::kGreenFromCr == 65536 - 12257);
+    static_assert(ColourTables::kGreenFromCb == 25675);
     ChromaTerms t;
-    t.blue = addHalves(blue, constantHalves(kLumaBias - ColourTables::kBlueFromCb * 128 - 1));
-    t.red = addHalves(red, constantHalves(kLumaBias - ColourTables::kRedFromCr * 128 - 1));
-    t.green = addHalves(negate(green), constantHalves(kLumaBias +
-                                                      (ColourTables::kGreenFromCr + ColourTables::kGreenFromCb) * 128 -
-                                                      1));
+    t.blue = lessOne(multiply(cb, 2, 1129));
+    t.red = lessOne(multiply(cr, 2, -26475));
+    t.green = lessOne(addHalves(multiply(cr, -1, 12257), multiply(cb, 0, -25675)));
     return t;
 }
 
@@ -154,8 +150,9 @@ LUMVARA_AVX2 inline void convertSixteen(const uint8_t* luma, uint8_t* out, const
 {
     const __m256i y = _mm256_permute4x64_epi64(
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma))), 0xD8);
-    // 76309 = 65536 + 10773.
-    const Halves l = multiply(y, 1, 10773);
+    // L[y] = 76309 x (y - 16), 76309 = 65536 + 10773.
+    static_assert(ColourTables::kLumaScale == 65536 + 10773);
+    const Halves l = multiply(_mm256_sub_epi16(y, _mm256_set1_epi16(16)), 1, 10773);
     const __m256i blue = channel(l, chroma.blue);
     const __m256i green = channel(l, chroma.green);
     const __m256i red = channel(l, chroma.red);
@@ -168,12 +165,14 @@ LUMVARA_AVX2 inline void convertSixteen(const uint8_t* luma, uint8_t* out, const
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_unpackhi_epi16(blueGreen, redZero));
 }
 
-// Sixteen chroma samples as 0, 1, 4, 5, 8, 9, 12, 13 | 2, 3, 6, 7, 10, 11,
-// 14, 15: doubled by the in-lane unpacks they then match the luma lanes.
+// Sixteen chroma samples less 128, as 0, 1, 4, 5, 8, 9, 12, 13 | 2, 3, 6, 7,
+// 10, 11, 14, 15: doubled by the in-lane unpacks they then match the luma
+// lanes.
 LUMVARA_AVX2 inline __m256i loadChroma(const uint8_t* p)
 {
     const __m256i wide = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    return _mm256_permutevar8x32_epi32(wide, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    const __m256i centred = _mm256_sub_epi16(wide, _mm256_set1_epi16(128));
+    return _mm256_permutevar8x32_epi32(centred, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
 }
 
 // Thirty-two columns of a row pair per step, sixteen chroma samples serving
