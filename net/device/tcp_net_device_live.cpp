@@ -97,15 +97,16 @@ bool CTcpNetDevice::liveRequest() {
     const auto line = formatRequestLine(
         "GET /livestream.cgi?user=%s&pwd=%s&streamid=%d&audio=%d&filename= HTTP/1.1\r\n",
         info_.user, info_.pwd, streamId_.load(), 0);
-    // Active before the send: the camera answers at once, and its first
-    // frames (the key frame a decoder starts from) must not be dropped.
+    // Active and unheld before the send: the camera answers at once, and
+    // neither its first frames (the key frame a decoder starts from) nor a
+    // refusal that comes straight back may be lost to this thread.
+    hold_.store(false);
     liveActive_.store(true);
     if (!sendRequestOn(liveConnection_, line)) {
         liveActive_.store(false);
         return false;
     }
     lastDataTime_.store(tickCount());
-    hold_.store(false);
     connected_.store(true);
     return true;
 }

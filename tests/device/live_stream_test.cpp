@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <lumvara/device.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -149,8 +150,7 @@ TEST(LiveStream, RefusalsHoldReconnectionExceptAHeardLoginRefusal) {
         const uint8_t kind = c.kind;
         cameras.push_back(std::make_unique<FakeCamera>([kind](FakeConnection& connection) {
             if (connection.readRequest().empty()) return;
-            connection.pause(50);
-            connection.sendFrame(kind, 0);
+            connection.sendFrame(kind, 0);  // straight back, before the client settles
         }));
         devices.push_back(std::make_unique<CTcpNetDevice>(connectInfo(cameras.back()->port())));
         events.push_back(std::make_unique<Recorder<int>>());
@@ -160,7 +160,12 @@ TEST(LiveStream, RefusalsHoldReconnectionExceptAHeardLoginRefusal) {
     std::this_thread::sleep_for(8000ms);
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(cameras[i]->connectionsAccepted(), cases[i].connections) << "case " << i;
-        EXPECT_EQ(events[i]->values(), cases[i].events) << "case " << i;
+        // A refusal straight back may be heard before event 100 is raised.
+        auto heard = events[i]->values();
+        auto expected = cases[i].events;
+        std::sort(heard.begin(), heard.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(heard, expected) << "case " << i;
     }
 
     devices[0]->startStream(10, nullptr, nullptr);
