@@ -186,11 +186,14 @@ bool CTcpNetDevice::audioRequest() {
     const auto line = formatRequestLine(
         "GET /audiostream.cgi?user=%s&pwd=%s&streamid=%d&filename= HTTP/1.1\r\n", info_.user,
         info_.pwd, audioStreamId_.load());
+    // Active before the send, so that the first frames the camera sends
+    // straight back reach the callback.
+    audioActive_.store(true);
     if (!sendRequestOn(audioConnection_, line)) {
         audioConnection_.close();
+        audioActive_.store(false);
         return false;
     }
-    audioActive_.store(true);
     return true;
 }
 
