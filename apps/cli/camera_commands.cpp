@@ -12,6 +12,7 @@
 #include "apps/cli/commands.h"
 #include "apps/cli/param_fields.h"
 #include "apps/cli/stream_writer.h"
+#include "apps/cli/wav_writer.h"
 
 namespace lumvara::cli {
 
@@ -109,6 +110,37 @@ int runLive(const LiveOptions& options) {
                 static_cast<unsigned long long>(writer.keyFrames()), static_cast<unsigned long long>(writer.bytes()));
     if (writer.frames() == 0) {
         return fail(kExitFailure, "no video arrived");
+    }
+    return kExitOk;
+}
+
+int runAudio(const AudioOptions& options) {
+    if (options.seconds <= 0 || options.seconds > 86400) {
+        return fail(kExitBadInput, "--seconds must lie in (0, 86400]");
+    }
+    WavWriter writer(options.out);
+    if (!writer.opened()) {
+        return fail(kExitFailure, "cannot create " + options.out + ": " + std::strerror(errno));
+    }
+    CameraSession session(options.target);
+    if (!session.valid()) {
+        return fail(kExitFailure, "cannot create the camera device");
+    }
+    if (device_net_work_startAudio(session.handle(), options.stream, WavWriter::onFrame, &writer) != 1) {
+        return fail(kExitUnreachable, "cannot connect to " + where(options.target));
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+    // No data callback runs after stopAudio returns, so the file is ours.
+    device_net_work_stopAudio(session.handle());
+    if (!writer.close()) {
+        return fail(kExitFailure, "writing " + options.out + " failed");
+    }
+    std::printf("samples=%llu\n", static_cast<unsigned long long>(writer.alawSamples()));
+    if (writer.alawSamples() == 0 && writer.adpcmFrames() > 0) {
+        return fail(kExitFailure, "the camera sends IMA ADPCM audio, which cannot be written as WAV");
+    }
+    if (writer.alawSamples() == 0) {
+        return fail(kExitFailure, "no audio arrived");
     }
     return kExitOk;
 }

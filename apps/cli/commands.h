@@ -23,6 +23,14 @@ struct LiveOptions {
 };
 int runLive(const LiveOptions& options);
 
+struct AudioOptions {
+    CameraTarget target;
+    int stream = 2;
+    double seconds = 10;
+    std::string out;
+};
+int runAudio(const AudioOptions& options);
+
 struct ParamsOptions {
     CameraTarget target;
     std::string group;

@@ -55,6 +55,14 @@ int main(int argc, char** argv) {
     liveCommand->add_option("--seconds", live.seconds, "how long to record")->required();
     liveCommand->add_option("--out", live.out, "H.264 elementary stream file")->required();
 
+    AudioOptions audio;
+    std::string audioCamera;
+    auto* audioCommand = app.add_subcommand("audio", "write the camera's A-law audio to a WAV file");
+    addCameraOptions(audioCommand, audioCamera, audio.target);
+    audioCommand->add_option("--stream", audio.stream, "stream id")->default_val(2);
+    audioCommand->add_option("--seconds", audio.seconds, "how long to record")->required();
+    audioCommand->add_option("--out", audio.out, "WAV file")->required();
+
     auto* paramsCommand = app.add_subcommand("params", "read or change camera settings");
     paramsCommand->require_subcommand(1);
     ParamsOptions params;
@@ -119,6 +127,9 @@ int main(int argc, char** argv) {
     }
     if (liveCommand->parsed()) {
         return resolveTarget(liveCamera, live.target, exitCode) ? runLive(live) : exitCode;
+    }
+    if (audioCommand->parsed()) {
+        return resolveTarget(audioCamera, audio.target, exitCode) ? runAudio(audio) : exitCode;
     }
     if (getCommand->parsed()) {
         return resolveTarget(paramsCamera, params.target, exitCode) ? runParamsGet(params) : exitCode;

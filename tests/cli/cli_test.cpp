@@ -85,6 +85,26 @@ TEST_F(CliAgainstSimulator, LiveWritesAStreamThatFfprobeReadsFrameForFrame) {
     std::remove(out.c_str());
 }
 
+TEST_F(CliAgainstSimulator, AudioWritesAnAlawWaveFileThatFfprobeReads) {
+    if (std::system("ffprobe -version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "ffprobe is not installed";
+    }
+    const std::string out = tempPath("audio.wav");
+    const RunResult run = cli("audio " + camera_ + " --seconds 2 --out " + out);
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(run.out, match, std::regex("samples=(\\d+)"))) << run.out;
+    const double seconds = std::stod(match[1]) / 8000.0;
+    EXPECT_GT(seconds, 1.0);
+    const RunResult probe = runCommand("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:"
+                                       "format=duration -of csv=p=0 " + out);
+    ASSERT_EQ(probe.exitCode, 0);
+    std::smatch fields;
+    ASSERT_TRUE(std::regex_search(probe.out, fields, std::regex("pcm_alaw,8000,1\\s+([0-9.]+)"))) << probe.out;
+    EXPECT_NEAR(std::stod(fields[1]), seconds, 0.01);
+    std::remove(out.c_str());
+}
+
 struct FailureCase {
     const char* name;
     std::string arguments;  // "{camera}" stands for the simulator's address
