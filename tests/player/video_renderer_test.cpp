@@ -366,6 +366,47 @@ private:
     std::thread thread_;
 };
 
+// Presenting the last picture again (without a new frame time) shows the
+// same time stamp.
+TEST(OnScreenDisplayInRenderer, RepeatedPresentationShowsTheSameTime)
+{
+    HeadlessWindow window(0, 0, 640, 360);
+    VideoRenderer renderer;
+    renderer.setOsdString(2, osdEntry(LUMVARA_OSD_TOP_RIGHT, 1, ""));
+    const auto picture = greyPicture(640, 360);
+    {
+        std::lock_guard<std::mutex> guard(renderer.pictureLock());
+        renderer.setFrameTime(1709647629, 0);
+        ASSERT_TRUE(renderer.loadPicture(picture.data(), 640, 360, window.handle()));
+        renderer.presentPicture();
+    }
+    const auto first = window.pixels();
+    ASSERT_TRUE(show(renderer, picture, 640, 360, window.handle()));
+    EXPECT_EQ(window.pixels(), first);
+}
+
+// Settings and text entries change from another thread while pictures are
+// presented; the thread checker watches the hand-over.
+TEST(OnScreenDisplayInRenderer, SettingsChangeWhilePresenting)
+{
+    HeadlessWindow window(0, 0, 320, 180);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(640, 360);
+    Presenting presenting(renderer, picture, 640, 360, window.handle());
+    for (int i = 0; i < 40; ++i) {
+        renderer.setOsdString(i % 16, osdEntry(10 + i % 5, i % 2, "changing"));
+        renderer.setRenderEffect(i % 4);
+        renderer.adjustViewArea(i, i, i, i);
+        renderer.renderActualProportion(i % 2);
+        if (i % 3 == 0) {
+            renderer.removeOsdstring(i % 16);
+        }
+        int32_t width = renderer.width();
+        (void)width;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 TEST(Snapshot, FileIsWholePictureBottomUpReadableByImageMagick)
 {
     HeadlessWindow window(0, 0, 640, 360);
