@@ -71,12 +71,17 @@ bool CWaveIn::StartThread() {
     return true;
 }
 
-// The thread leaves at the quit message, after the block it is delivering
-// (if any): stop waits for that callback rather than killing the thread
-// under it, which would leave the device and buffers in use.
+// The quit message goes ahead of any blocks still waiting, and the thread
+// leaves as soon as the block it is delivering (if any) is done: stop
+// waits for that one callback rather than killing the thread under it,
+// which would leave the device and buffers in use.
 void CWaveIn::StopThread() {
     if (!threadRunning_) return;
-    Post({MessageKind::kQuit, nullptr});
+    {
+        std::lock_guard<std::mutex> lock(messageLock_);
+        messages_.push_front({MessageKind::kQuit, nullptr});
+    }
+    messageReady_.notify_one();
     thread_.join();
     threadRunning_ = false;
 }

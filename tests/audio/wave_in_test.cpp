@@ -172,6 +172,36 @@ TEST_F(TalkCapture, NoCallbackRunsAfterStopAndCaptureRestarts) {
     x_player_destroyDualtalkInstance(talk);
 }
 
+struct SlowReceiver {
+    std::atomic<bool> inside{false};
+    std::atomic<int> calls{0};
+    static int Callback(const unsigned char*, int, void* self) {
+        auto* r = static_cast<SlowReceiver*>(self);
+        r->inside = true;
+        ++r->calls;
+        std::this_thread::sleep_for(150ms);
+        r->inside = false;
+        return 1;
+    }
+};
+
+TEST_F(TalkCapture, StopWaitsForTheBlockBeingDeliveredThenNoMore) {
+    SlowReceiver receiver;
+    void* talk = x_player_createDualtalkInstance();
+    ASSERT_EQ(x_player_StartDualTalk(talk, &SlowReceiver::Callback, &receiver), 1);
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!receiver.inside && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(receiver.inside);
+    EXPECT_EQ(x_player_StopDualTalk(talk), 1);
+    EXPECT_FALSE(receiver.inside);  // the thread ended after its callback returned
+    const int calls = receiver.calls;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(receiver.calls, calls);
+    x_player_destroyDualtalkInstance(talk);
+}
+
 TEST_F(TalkCapture, DestroyingARunningInstanceStopsItFirst) {
     const int streams = test::CountPulseObjects("source-outputs");
     Collector collector;
