@@ -28,7 +28,9 @@ LUMVARA_API int x_player_destroyDualtalkInstance(void* instance);
 LUMVARA_API int x_player_StartDualTalk(void* instance, TalkDataCallback callback, void* user);
 
 /* Stops capture, ends the capture thread and closes the microphone; no
-   callback runs once it returns. 0 for NULL, otherwise 1. */
+   callback runs once it returns (it waits for a block being delivered).
+   0 for NULL, otherwise 1. The talk calls are not to be made from inside
+   the talk callback. */
 LUMVARA_API int x_player_StopDualTalk(void* instance);
 
 /* ---- Mixer ------------------------------------------------------------- */
