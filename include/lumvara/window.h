@@ -87,6 +87,20 @@ LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible);
 LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, long capacity,
                                             int pitch, int* width, int* height);
 
+/* How many times a top-level window's pixels have been drawn on since it was
+   created; a host that shows them elsewhere (a web page) copies them again
+   only when the number moves. 0 for an invalid handle or a child window. */
+LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window);
+
+/* Input from a host that shows the pixels elsewhere: delivered as a desktop
+   click or key would be. A mouse press at x, y of the top-level window's
+   client area goes to the window under it (button 1 left, 3 right; clicks 2
+   for a double click); a key (virtual key code) goes to the window that has
+   the focus. Any thread. Returns 1, or 0 for an invalid handle, a child
+   window or an unknown button. */
+LUMVARA_API int lumvara_window_send_mouse(LumvaraWindow window, int x, int y, int button, int clicks);
+LUMVARA_API int lumvara_window_send_key(LumvaraWindow window, int virtual_key);
+
 LUMVARA_END_DECLS
 
 #endif

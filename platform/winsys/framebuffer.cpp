@@ -62,6 +62,7 @@ WindowCanvas::WindowCanvas(HWND window) {
 WindowCanvas::~WindowCanvas() {
   if (!framebuffer_) return;
   framebuffer_->dirty = true;
+  ++framebuffer_->changes;
   const bool wake_owner = !framebuffer_->present_anywhere;
   lock_.unlock();
   if (!wake_owner) return;
@@ -133,6 +134,13 @@ bool ReadPresentedPixels(HWND top_level, std::vector<uint8_t>* out, int* width, 
     fb->dirty = false;
   }
   return fb->presenter->ReadBack(out, width, height);
+}
+
+uint64_t FramebufferChanges(HWND top_level) {
+  std::shared_ptr<Framebuffer> fb = TopLevelFramebuffer(top_level);
+  if (!fb) return 0;
+  std::lock_guard lock(fb->mutex);
+  return fb->changes;
 }
 
 const char* PresenterName(HWND top_level) {

@@ -71,4 +71,8 @@ class WindowCanvas {
 // window that is not top-level.
 bool ReadWindowPixels(HWND top_level, std::vector<uint8_t>* out, int* width, int* height);
 
+// How many drawing canvases of the top-level window have been released; 0
+// for a dead handle or a child window. Any thread.
+uint64_t FramebufferChanges(HWND top_level);
+
 }  // namespace lumvara::winsys

@@ -206,4 +206,18 @@ LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, 
   return needed;
 }
 
+LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window) {
+  return static_cast<unsigned long>(FramebufferChanges(window));
+}
+
+LUMVARA_API int lumvara_window_send_mouse(LumvaraWindow window, int x, int y, int button, int clicks) {
+  if (button != 1 && button != 3) return 0;
+  return InjectMouseDown(window, {x, y}, button, clicks) ? 1 : 0;
+}
+
+LUMVARA_API int lumvara_window_send_key(LumvaraWindow window, int virtual_key) {
+  if (virtual_key <= 0) return 0;
+  return InjectKeyDown(window, static_cast<uint32_t>(virtual_key)) ? 1 : 0;
+}
+
 }  // extern "C"

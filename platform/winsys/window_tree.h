@@ -39,6 +39,7 @@ struct Framebuffer {
   std::unique_ptr<Presenter> presenter;
   bool present_anywhere = false;
   bool dirty = false;
+  uint64_t changes = 0;  // drawing canvases released so far
   // Guarded by the tree mutex: changes for the presenter that the owning
   // thread's loop applies (presenters run on that thread only).
   bool presenter_changed = false;

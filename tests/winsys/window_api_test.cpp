@@ -60,6 +60,23 @@ TEST(WindowApi, CreatesReadsAndDestroysAHeadlessWindow) {
   EXPECT_EQ(lumvara_window_run(window), 0);
 }
 
+TEST(WindowApi, ChangeCounterMovesWhenTheWindowIsDrawnOn) {
+  LumvaraWindow window = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, nullptr, 32, 32);
+  LumvaraWindow child = lumvara_window_create_child(window, 0, 0, 8, 8);
+  EXPECT_EQ(lumvara_window_pump(10), 1);
+  const unsigned long before = lumvara_window_changes(window);
+  EXPECT_GT(before, 0u);  // the first paint erased the windows
+  EXPECT_EQ(lumvara_window_pump(0), 1);
+  EXPECT_EQ(lumvara_window_changes(window), before);  // nothing new: no change
+  lumvara::winsys::InvalidateRect(child, nullptr, true);
+  lumvara_window_pump(0);
+  EXPECT_GT(lumvara_window_changes(window), before);
+  EXPECT_EQ(lumvara_window_changes(child), 0u);
+  lumvara_window_destroy(window);
+  EXPECT_EQ(lumvara_window_changes(window), 0u);
+  EXPECT_EQ(lumvara_window_send_key(window, 13), 0);
+}
+
 TEST(WindowApi, RefusesBadArguments) {
   struct Case {
     int kind;
@@ -81,8 +98,9 @@ TEST(WindowApi, HostHearsSizeInputAndCloseAndRunReturns) {
   Heard heard;
   ASSERT_EQ(lumvara_window_set_event_handler(window, Listen, &heard), 1);
   ASSERT_EQ(lumvara_window_set_rect(window, 0, 0, 120, 90), 1);
-  lumvara::winsys::InjectMouseDown(window, {7, 9}, 1, 2);
-  lumvara::winsys::InjectKeyDown(window, 13);
+  EXPECT_EQ(lumvara_window_send_mouse(window, 7, 9, 1, 2), 1);
+  EXPECT_EQ(lumvara_window_send_mouse(window, 7, 9, 2, 1), 0);  // no such button
+  EXPECT_EQ(lumvara_window_send_key(window, 13), 1);
   lumvara::winsys::PostMessage(window, lumvara::winsys::WM_CLOSE, 0, 0);
   EXPECT_EQ(lumvara_window_run(window), 1);
   ASSERT_EQ(heard.events, (std::vector<int>{LUMVARA_WINDOW_EVENT_SIZE, LUMVARA_WINDOW_EVENT_MOUSE,
