@@ -18,13 +18,7 @@ namespace {
 
 constexpr uint64_t kPlentyOfSpace = 100ull << 30;  // 100 GB
 
-LocalRecordRequest MakeRequest(const std::string& root, const char* camera = "192_168_1_20") {
-  LocalRecordRequest r;
-  std::memset(&r, 0, sizeof r);
-  std::snprintf(r.rootPath, sizeof r.rootPath, "%s", root.c_str());
-  std::snprintf(r.cameraName, sizeof r.cameraName, "%s", camera);
-  return r;
-}
+using test::MakeRequest;
 
 class AviRecorderTest : public ::testing::Test {
  protected:

@@ -168,15 +168,13 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, error);
 }
 
-std::vector<std::string> ListFilesRecursive(const std::string& root) {
-  std::vector<std::string> files;
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_regular_file()) files.push_back(it->path().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
+LocalRecordRequest MakeRequest(const std::string& root, const char* camera, uint32_t cover) {
+  LocalRecordRequest r;
+  std::memset(&r, 0, sizeof r);
+  std::snprintf(r.rootPath, sizeof r.rootPath, "%s", root.c_str());
+  std::snprintf(r.cameraName, sizeof r.cameraName, "%s", camera);
+  r.cover = cover;
+  return r;
 }
 
 }  // namespace lumvara::test

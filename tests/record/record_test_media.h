@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <lumvara/record.h>
+
 #include "record/record_clock.h"
 
 namespace lumvara::test {
@@ -56,7 +58,9 @@ struct ManualClock {
   }
 };
 
-std::vector<std::string> ListFilesRecursive(const std::string& root);
+// A zero-filled request for root and camera, limits left at 0 (the minimums).
+LocalRecordRequest MakeRequest(const std::string& root, const char* camera = "192_168_1_20",
+                               uint32_t cover = 0);
 
 }  // namespace lumvara::test
 

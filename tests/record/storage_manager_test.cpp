@@ -23,12 +23,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 LocalRecordRequest MakeRequest(const std::string& root, uint32_t cover) {
-  LocalRecordRequest r;
-  std::memset(&r, 0, sizeof r);
-  std::snprintf(r.rootPath, sizeof r.rootPath, "%s", root.c_str());
-  std::snprintf(r.cameraName, sizeof r.cameraName, "%s", "cam");
-  r.cover = cover;
-  return r;
+  return test::MakeRequest(root, "cam", cover);
 }
 
 void WriteFile(const fs::path& path, size_t bytes = 100) {
