@@ -24,6 +24,7 @@
 #include "apps/camsim/camera_audio.h"
 #include "apps/camsim/camera_params.h"
 #include "apps/camsim/connection_link.h"
+#include "apps/camsim/h264_file_source.h"
 #include "apps/camsim/h264_test_pattern.h"
 #include "apps/camsim/http_request.h"
 #include "apps/camsim/jpeg_test_pattern.h"
@@ -155,6 +156,8 @@ class CameraSimulator::Impl {
   std::string last_error_;
   std::atomic<uint16_t> bound_port_{0};
   std::unique_ptr<SearchResponder> responder_;
+  // Access units of options_.live_file; set before any connection is served.
+  std::vector<AccessUnit> file_units_;
 
   std::shared_ptr<const std::vector<uint8_t>> bytesOf(const std::string& name);
 
@@ -192,7 +195,16 @@ class CameraSimulator::Impl {
 bool CameraSimulator::Impl::start() {
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   accept_wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_fd_ < 0 || accept_wake_ < 0 || !listen()) return false;
+  if (stop_fd_ < 0 || accept_wake_ < 0) return false;
+  if (!options_.live_file.empty()) {
+    auto units = LoadAccessUnits(options_.live_file);
+    if (!units) {
+      fail("no H.264 pictures in " + options_.live_file);
+      return false;
+    }
+    file_units_ = std::move(*units);
+  }
+  if (!listen()) return false;
   if (options_.search_port >= 0) {
     SearchResponderOptions search;
     search.bind_address = options_.search_bind_address;
@@ -551,7 +563,7 @@ void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connecti
   }
 
   H264TestPattern pattern(options_.width, options_.height, options_.fps, options_.gop);
-  if (!pattern.ok()) return;
+  if (file_units_.empty() && !pattern.ok()) return;
   const auto frame_period = milliseconds(1000) / std::max(options_.fps, 1);
   auto next_frame = Clock::now();
   auto next_alarm = Clock::now() + options_.alarm_interval;
@@ -618,7 +630,10 @@ void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connecti
       if (now - next_frame > milliseconds(1000)) next_frame = now + frame_period;
       if (!silent && !lost) {
         const auto time = std::time(nullptr);
-        AccessUnit unit = pattern.encode(index, time - static_cast<std::time_t>(zone_) * 3600);
+        const AccessUnit unit =
+            file_units_.empty()
+                ? pattern.encode(index, time - static_cast<std::time_t>(zone_) * 3600)
+                : file_units_[index % file_units_.size()];
         FrameFields fields;
         fields.kind = unit.key ? kKindH264Key : kKindH264Other;
         fields.time = static_cast<uint32_t>(time);

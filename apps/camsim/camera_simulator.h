@@ -99,6 +99,9 @@ struct SimulatorOptions {
   int height = 360;
   int fps = 25;
   int gop = 50;
+  // When set, live connections play this H.264 Annex B file's access units in
+  // a loop (at `fps`) instead of the generated pattern.
+  std::string live_file;
   // Zone written into every frame header (hours; local = time - zone * 3600).
   // Unset: the host's own zone.
   std::optional<int8_t> zone;

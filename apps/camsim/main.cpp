@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
   app.add_option("--fps", options.fps, "live frames per second")->capture_default_str();
   app.add_option("--gop", options.gop, "frames from one key frame to the next")
       ->capture_default_str();
+  app.add_option("--live-file", options.live_file,
+                 "play this H.264 Annex B file in a loop instead of the test pattern")
+      ->check(CLI::ExistingFile);
   app.add_option("--zone", zone, "zone written into frames, hours (default: the host's)");
   int audio_kind = options.audio_kind;
   app.add_option("--audio", audio_kind, "camera audio kind: 6 = IMA ADPCM, 7 = A-law")
