@@ -79,6 +79,14 @@ class TopLevelInput final : public RecordedInput {
     });
   }
 
+  void Moved(int x, int y) override {
+    actions_.push_back([this, x, y] {
+      Rect rect;
+      if (!GetWindowRect(top_, &rect) || (rect.left == x && rect.top == y)) return;
+      MoveWindow(top_, x, y, rect.width(), rect.height(), false);
+    });
+  }
+
   void Exposed() override {
     actions_.push_back([this] { InvalidateRect(top_, nullptr, false); });
   }

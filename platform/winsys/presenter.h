@@ -34,6 +34,8 @@ class InputSink {
   virtual void CloseRequested() = 0;
   // The desktop resized the window (moves it, sending WM_SIZE).
   virtual void Resized(int width, int height) = 0;
+  // The user moved the window on the desktop: its screen rectangle follows.
+  virtual void Moved(int x, int y) = 0;
   // The desktop lost the window's contents: present again.
   virtual void Exposed() = 0;
 };

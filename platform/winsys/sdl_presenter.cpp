@@ -217,6 +217,10 @@ class SdlPresenter final : public Presenter {
         rect_.bottom = rect_.top + e.data2;
         sink.Resized(e.data1, e.data2);
         break;
+      case SDL_WINDOWEVENT_MOVED:
+        rect_ = rect_.offset(e.data1 - rect_.left, e.data2 - rect_.top);
+        sink.Moved(e.data1, e.data2);
+        break;
       case SDL_WINDOWEVENT_EXPOSED:
         sink.Exposed();
         break;

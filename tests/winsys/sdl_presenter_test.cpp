@@ -134,8 +134,20 @@ void ShowsPixelsAndDeliversInput() {
   EXPECT_EQ(got[1].wParam, VK_ESCAPE);
   EXPECT_EQ(got[2].message, WM_CLOSE);
 
+  // A move on the desktop moves the window's screen rectangle.
+  SDL_Event moved{};
+  moved.type = SDL_WINDOWEVENT;
+  moved.window.windowID = click.button.windowID;
+  moved.window.event = SDL_WINDOWEVENT_MOVED;
+  moved.window.data1 = 30;
+  moved.window.data2 = 40;
+  SDL_PushEvent(&moved);
+  Rect moved_rect;
+  EXPECT_TRUE(PumpUntil([&] { return GetWindowRect(top, &moved_rect) && moved_rect.left == 30; }));
+  EXPECT_EQ(moved_rect, (Rect{30, 40, 190, 160}));
+
   // Resizing follows through to the desktop window.
-  ASSERT_TRUE(MoveWindow(top, 0, 0, 200, 100, true));
+  ASSERT_TRUE(MoveWindow(top, 30, 40, 200, 100, true));
   EXPECT_TRUE(PumpUntil([&] {
     int sw = 0, sh = 0;
     SDL_GetWindowSize(sdl_window, &sw, &sh);
