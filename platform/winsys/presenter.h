@@ -70,7 +70,8 @@ class Presenter {
 
 std::unique_ptr<Presenter> CreateHeadlessPresenter();
 // Null when SDL2 cannot initialise its video subsystem. All SDL presenters
-// of a process must live on one thread (SDL's rule for video and events).
+// of a process live on one thread (SDL's rule for video and events): the
+// first call's thread; calls from any other thread return null.
 std::unique_ptr<Presenter> CreateSdlPresenter();
 
 // What a top-level window's presenter shows now (Presenter::ReadBack). Any

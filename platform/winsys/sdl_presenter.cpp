@@ -7,6 +7,8 @@
 #include <SDL.h>
 
 #include <map>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/log/log.h"
@@ -62,8 +64,15 @@ class SdlPresenter final : public Presenter {
   // which do not free everything they allocated, and a later window would
   // load them all again.
   static bool Init() {
+    static std::mutex mutex;
     static bool initialised = false;
-    if (initialised) return true;
+    static std::thread::id owner;
+    std::lock_guard lock(mutex);
+    if (initialised) {
+      if (owner == std::this_thread::get_id()) return true;
+      logf("SDL windows must all be made on one thread\n");
+      return false;
+    }
     // The host keeps its own signal handling.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
@@ -74,6 +83,7 @@ class SdlPresenter final : public Presenter {
       return false;
     }
     initialised = true;
+    owner = std::this_thread::get_id();
     return true;
   }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/winsys/framebuffer.h"
@@ -201,6 +202,16 @@ TEST(SdlPresenter, ChildMadeTopLevelGetsADesktopWindowOfItsOwn) {
   PumpMessages(10);
   EXPECT_TRUE(DestroyWindow(top));
   EXPECT_FALSE(IsWindow(view));
+}
+
+TEST(SdlPresenter, RefusesWindowsOnASecondThread) {
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  ASSERT_NE(CreateSdlPresenter(), nullptr);
+  bool refused = false;
+  std::thread other([&] { refused = CreateSdlPresenter() == nullptr; });
+  other.join();
+  EXPECT_TRUE(refused);
+  EXPECT_NE(CreateSdlPresenter(), nullptr);
 }
 
 TEST(SdlPresenter, FailsCleanlyWithoutADisplay) {
