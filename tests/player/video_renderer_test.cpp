@@ -68,6 +68,31 @@ TEST(VideoRenderer, StretchesPictureOverTheWindow)
     EXPECT_EQ(renderer.height(), 720);
 }
 
+// The player's window is usually a child: the picture fills the child's
+// area of its top-level window and nothing outside it.
+TEST(VideoRenderer, DrawsIntoChildWindowOnly)
+{
+    HeadlessWindow top(100, 100, 640, 480);
+    winsys::WindowDesc desc;
+    desc.parent = top.handle();
+    desc.style = winsys::WS_VISIBLE | winsys::WS_CHILD;
+    desc.rect = {50, 40, 370, 220};
+    winsys::HWND child = winsys::CreateWindow(desc);
+    ASSERT_NE(child, nullptr);
+    VideoRenderer renderer;
+    const auto picture = test::quadrantPicture(640, 360);
+    ASSERT_TRUE(show(renderer, picture, 640, 360, child));
+    EXPECT_EQ(top.colourAt(50 + 80, 40 + 45), Colour::Red);
+    EXPECT_EQ(top.colourAt(50 + 240, 40 + 45), Colour::Green);
+    EXPECT_EQ(top.colourAt(50 + 80, 40 + 135), Colour::Blue);
+    EXPECT_EQ(top.colourAt(50 + 240, 40 + 135), Colour::White);
+    for (const winsys::Point outside : {winsys::Point{10, 10}, winsys::Point{400, 100}, winsys::Point{200, 300},
+                                         winsys::Point{49, 100}, winsys::Point{200, 220}}) {
+        EXPECT_EQ(top.colourAt(outside.x, outside.y), Colour::Black) << outside.x << "," << outside.y;
+    }
+    winsys::DestroyWindow(child);
+}
+
 TEST(VideoRenderer, KeepProportionLeavesBarsAboveAndBelow)
 {
     HeadlessWindow window(0, 0, 640, 480);
