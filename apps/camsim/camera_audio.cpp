@@ -1,6 +1,7 @@
 #include "apps/camsim/camera_audio.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 #include "apps/camsim/camera_simulator.h"
@@ -44,7 +45,9 @@ std::vector<int16_t> DecodeTalk(const uint8_t* payload, size_t size) {
 }
 
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  // Written beside the final name and renamed, so a reader never sees half a file.
+  const std::string part = path + ".part";
+  std::ofstream file(part, std::ios::binary | std::ios::trunc);
   if (!file) return false;
   const uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
   uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
@@ -61,7 +64,12 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& samples) {
     const char bytes[2] = {static_cast<char>(sample & 0xFF), static_cast<char>((sample >> 8) & 0xFF)};
     file.write(bytes, 2);
   }
-  return static_cast<bool>(file);
+  file.close();
+  if (!file || std::rename(part.c_str(), path.c_str()) != 0) {
+    std::remove(part.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace lumvara::camsim

@@ -23,7 +23,8 @@ std::vector<uint8_t> CameraAudioPayload(uint8_t kind, int tone_hz, uint64_t star
 // Decodes talk payloads (self-contained ADPCM blocks, one per frame).
 std::vector<int16_t> DecodeTalk(const uint8_t* payload, size_t size);
 
-// Writes 8000 Hz mono 16-bit PCM as a WAV file; false when it cannot.
+// Writes 8000 Hz mono 16-bit PCM as a WAV file, whole or not at all; false
+// when it cannot.
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples);
 
 }  // namespace lumvara::camsim
