@@ -73,15 +73,14 @@ bool CAviRecorder::OpenFile(const RecordLocalTime& now) {
   const std::string path = RecordFileName(folder, now);
   // Never over an existing file: a name already taken (a second start in
   // the same millisecond) fails, and the next start picks a new name.
-  file_ = AviFile::Create(path, format);
-  if (!file_) return false;
-
-  struct stat st{};
-  if (::stat(path.c_str(), &st) == 0) {
-    fileDevice_ = st.st_dev;
-    fileInode_ = st.st_ino;
-    OpenRecordings::Add(fileDevice_, fileInode_);
-  }
+  // Registered as it is created, so that no storage manager deletes it.
+  const bool created = OpenRecordings::CreateAndAdd(
+      [&] {
+        file_ = AviFile::Create(path, format);
+        return file_ != nullptr;
+      },
+      path, &fileDevice_, &fileInode_);
+  if (!created) return false;
   filePath_ = path;
   return true;
 }

@@ -7,13 +7,21 @@
 
 #include <sys/types.h>
 
+#include <functional>
+#include <string>
+
 namespace lumvara {
 
 class OpenRecordings {
  public:
-  static void Add(dev_t device, ino_t inode);
+  // Runs create(), which makes the file at path, and registers that file,
+  // as one step: no deletion can come between the two. False when create()
+  // fails. The file's identity goes to *device and *inode for Remove.
+  static bool CreateAndAdd(const std::function<bool()>& create, const std::string& path,
+                           dev_t* device, ino_t* inode);
   static void Remove(dev_t device, ino_t inode);
-  static bool Contains(dev_t device, ino_t inode);
+  // Unlinks path unless it is a file being recorded. False when it stays.
+  static bool UnlinkUnlessOpen(const std::string& path);
 };
 
 }  // namespace lumvara

@@ -125,8 +125,8 @@ void DeleteFolderTree(const std::string& path) {
       if (::lstat(child.c_str(), &st) != 0) continue;
       if (S_ISDIR(st.st_mode)) {
         DeleteFolderTree(child);
-      } else if (!OpenRecordings::Contains(st.st_dev, st.st_ino)) {
-        ::unlink(child.c_str());
+      } else {
+        OpenRecordings::UnlinkUnlessOpen(child);
       }
     }
   }

@@ -103,6 +103,29 @@ TEST_F(StorageManagerTest, KeepsDeletingCycleByCycleButNeverTheFileBeingRecorded
   recorder.Stop();
 }
 
+// Two players recording into one tree, both covering: their managers race
+// over the same folders, and each keeps the other's open file.
+TEST_F(StorageManagerTest, TwoRecordersCoveringTheSameTreeKeepEachOthersFiles) {
+  MakeOldDays();
+  CAviRecorder first(Environment(10ms));
+  CAviRecorder second(Environment(10ms));
+  ASSERT_EQ(first.Start(test::MakeRequest(dir_.path(), "cam1", 1), 240, 320, 0), 1);
+  ASSERT_EQ(second.Start(test::MakeRequest(dir_.path(), "cam2", 1), 240, 320, 0), 1);
+  EXPECT_TRUE(Eventually([&] {
+    return !fs::exists(records_ / "20261201") && !fs::exists(records_ / "20261202");
+  }));
+  std::vector<int16_t> samples(1024);
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(first.WriteAudio(samples.data()), 1);
+    ASSERT_EQ(second.WriteAudio(samples.data()), 1);
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(fs::exists(first.FilePath()));
+  EXPECT_TRUE(fs::exists(second.FilePath()));
+  first.Stop();
+  second.Stop();
+}
+
 TEST_F(StorageManagerTest, NothingIsDeletedWithoutCoverOrWithEnoughSpace) {
   struct Case {
     uint32_t cover;
