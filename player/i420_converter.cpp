@@ -124,13 +124,13 @@ LUMVARA_AVX2 inline ChromaTerms chromaTerms(__m256i cb, __m256i cr)
     return t;
 }
 
-// Each chroma term twice, for the two columns it serves: `first` for the
-// first sixteen columns of the group, `second` for the next sixteen, in the
-// lane order of the luma (see convertSixteen).
-LUMVARA_AVX2 inline void duplicate(const Halves& term, Halves& first, Halves& second)
+// Each chroma term twice, for the two columns it serves, in the lane order
+// of the luma (see convertThirtyTwo): `low` for pixels 0-7 | 16-23 of the
+// group, `high` for pixels 8-15 | 24-31.
+LUMVARA_AVX2 inline void duplicate(const Halves& term, Halves& low, Halves& high)
 {
-    first = {_mm256_unpacklo_epi16(term.hi, term.hi), _mm256_unpacklo_epi16(term.lo, term.lo)};
-    second = {_mm256_unpackhi_epi16(term.hi, term.hi), _mm256_unpackhi_epi16(term.lo, term.lo)};
+    low = {_mm256_unpacklo_epi16(term.hi, term.hi), _mm256_unpacklo_epi16(term.lo, term.lo)};
+    high = {_mm256_unpackhi_epi16(term.hi, term.hi), _mm256_unpackhi_epi16(term.lo, term.lo)};
 }
 
 // The high half of luma + chroma: the channel value before clipping.
@@ -143,36 +143,68 @@ LUMVARA_AVX2 inline __m256i channel(const Halves& luma, const Halves& chroma)
     return _mm256_add_epi16(_mm256_add_epi16(luma.hi, chroma.hi), carry);
 }
 
-// Sixteen pixels of one row. The luma lanes hold pixels 0-3, 8-11 | 4-7,
-// 12-15, so that the in-lane interleaving at the end gives pixels 0-7 in the
-// low unpack and 8-15 in the high one.
-LUMVARA_AVX2 inline void convertSixteen(const uint8_t* luma, uint8_t* out, const ChromaTerms& chroma)
+struct Channels {
+    __m256i blue;
+    __m256i green;
+    __m256i red;
+};
+
+// L[y] = 76309 x (y - 16) for sixteen luma samples, 76309 = 65536 + 10773,
+// and the three channels with their chroma terms.
+LUMVARA_AVX2 inline Channels channels(__m256i y, const ChromaTerms& chroma)
 {
-    const __m256i y = _mm256_permute4x64_epi64(
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma))), 0xD8);
-    // L[y] = 76309 x (y - 16), 76309 = 65536 + 10773.
     static_assert(ColourTables::kLumaScale == 65536 + 10773);
     const Halves l = multiply(_mm256_sub_epi16(y, _mm256_set1_epi16(16)), 1, 10773);
-    const __m256i blue = channel(l, chroma.blue);
-    const __m256i green = channel(l, chroma.green);
-    const __m256i red = channel(l, chroma.red);
-    // Saturating packs clip to 0 ... 255; then interleave to B, G, R, 0.
-    const __m256i blueRed = _mm256_packus_epi16(blue, red);
-    const __m256i greenZero = _mm256_packus_epi16(green, _mm256_setzero_si256());
-    const __m256i blueGreen = _mm256_unpacklo_epi8(blueRed, greenZero);
-    const __m256i redZero = _mm256_unpackhi_epi8(blueRed, greenZero);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi16(blueGreen, redZero));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_unpackhi_epi16(blueGreen, redZero));
+    return {channel(l, chroma.blue), channel(l, chroma.green), channel(l, chroma.red)};
 }
 
-// Sixteen chroma samples less 128, as 0, 1, 4, 5, 8, 9, 12, 13 | 2, 3, 6, 7,
-// 10, 11, 14, 15: doubled by the in-lane unpacks they then match the luma
-// lanes.
+LUMVARA_AVX2 inline void storeFour(uint8_t* out, __m256i pixels)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(pixels));
+}
+
+LUMVARA_AVX2 inline void storeFourHigh(uint8_t* out, __m256i pixels)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_extracti128_si256(pixels, 1));
+}
+
+// Thirty-two pixels of one row. Unpacking the luma bytes in their lanes
+// gives pixels 0-7 | 16-23 and 8-15 | 24-31; the saturating packs (which clip
+// to 0 ... 255) put the bytes of both back in order, and the interleaving
+// to B, G, R, 0 leaves four pixels per lane.
+LUMVARA_AVX2 inline void convertThirtyTwo(const uint8_t* luma, uint8_t* out, const ChromaTerms& low,
+                                          const ChromaTerms& high)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma));
+    const Channels a = channels(_mm256_unpacklo_epi8(bytes, zero), low);
+    const Channels b = channels(_mm256_unpackhi_epi8(bytes, zero), high);
+    const __m256i blue = _mm256_packus_epi16(a.blue, b.blue);
+    const __m256i green = _mm256_packus_epi16(a.green, b.green);
+    const __m256i red = _mm256_packus_epi16(a.red, b.red);
+    const __m256i blueGreenLow = _mm256_unpacklo_epi8(blue, green);   // 0-7 | 16-23
+    const __m256i blueGreenHigh = _mm256_unpackhi_epi8(blue, green);  // 8-15 | 24-31
+    const __m256i redZeroLow = _mm256_unpacklo_epi8(red, zero);
+    const __m256i redZeroHigh = _mm256_unpackhi_epi8(red, zero);
+    const __m256i p0 = _mm256_unpacklo_epi16(blueGreenLow, redZeroLow);    // 0-3 | 16-19
+    const __m256i p4 = _mm256_unpackhi_epi16(blueGreenLow, redZeroLow);    // 4-7 | 20-23
+    const __m256i p8 = _mm256_unpacklo_epi16(blueGreenHigh, redZeroHigh);  // 8-11 | 24-27
+    const __m256i p12 = _mm256_unpackhi_epi16(blueGreenHigh, redZeroHigh); // 12-15 | 28-31
+    storeFour(out, p0);
+    storeFour(out + 16, p4);
+    storeFour(out + 32, p8);
+    storeFour(out + 48, p12);
+    storeFourHigh(out + 64, p0);
+    storeFourHigh(out + 80, p4);
+    storeFourHigh(out + 96, p8);
+    storeFourHigh(out + 112, p12);
+}
+
+// Sixteen chroma samples less 128, in order.
 LUMVARA_AVX2 inline __m256i loadChroma(const uint8_t* p)
 {
     const __m256i wide = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    const __m256i centred = _mm256_sub_epi16(wide, _mm256_set1_epi16(128));
-    return _mm256_permutevar8x32_epi32(centred, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    return _mm256_sub_epi16(wide, _mm256_set1_epi16(128));
 }
 
 // Thirty-two columns of a row pair per step, sixteen chroma samples serving
@@ -182,16 +214,14 @@ LUMVARA_AVX2 int convertColumnsAvx2(const RowPair& rows, int width)
     int x = 0;
     for (; x + 32 <= width; x += 32) {
         const ChromaTerms terms = chromaTerms(loadChroma(rows.cb + x / 2), loadChroma(rows.cr + x / 2));
-        ChromaTerms first;
-        ChromaTerms second;
-        duplicate(terms.blue, first.blue, second.blue);
-        duplicate(terms.green, first.green, second.green);
-        duplicate(terms.red, first.red, second.red);
-        convertSixteen(rows.luma0 + x, rows.dst0 + x * 4, first);
-        convertSixteen(rows.luma0 + x + 16, rows.dst0 + (x + 16) * 4, second);
+        ChromaTerms low;
+        ChromaTerms high;
+        duplicate(terms.blue, low.blue, high.blue);
+        duplicate(terms.green, low.green, high.green);
+        duplicate(terms.red, low.red, high.red);
+        convertThirtyTwo(rows.luma0 + x, rows.dst0 + x * 4, low, high);
         if (rows.luma1 != nullptr) {
-            convertSixteen(rows.luma1 + x, rows.dst1 + x * 4, first);
-            convertSixteen(rows.luma1 + x + 16, rows.dst1 + (x + 16) * 4, second);
+            convertThirtyTwo(rows.luma1 + x, rows.dst1 + x * 4, low, high);
         }
     }
     return x;
