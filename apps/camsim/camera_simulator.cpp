@@ -535,7 +535,9 @@ void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connecti
     open_live = ++live_count_;
     connection.live = true;
   }
+  // Bytes that came in behind the request head are the first talk bytes.
   std::vector<uint8_t> talk_buffer;
+  talk_buffer.swap(link.pending());
   int talk_session = -1;
   // Runs however the connection ends: counts it out and keeps its talk as WAV.
   struct LiveEnd {
@@ -561,6 +563,8 @@ void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connecti
     sendNotice(link, kKindTooManyConnections);
     return;
   }
+
+  if (!talk_buffer.empty()) receiveTalk(connection.id, talk_buffer, talk_session);
 
   H264TestPattern pattern(options_.width, options_.height, options_.fps, options_.gop);
   if (file_units_.empty() && !pattern.ok()) return;

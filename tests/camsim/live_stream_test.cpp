@@ -198,6 +198,28 @@ class TalkReception : public SimulatorTest {
   std::filesystem::path dir_;
 };
 
+TEST_F(TalkReception, KeepsTalkFrameSentInTheSameWriteAsTheRequest) {
+  RawClient client;
+  ASSERT_TRUE(client.connect(port()));
+  uint8_t adpcm[256] = {};
+  FrameFields fields;
+  fields.kind = kKindTalk;
+  fields.seq = 7;
+  const auto frame = buildFrame(fields, adpcm, sizeof adpcm);
+  std::string bytes = "GET " + camsim_test::LiveTarget() + " HTTP/1.1\r\n" + camsim_test::kTrailer;
+  bytes.append(reinterpret_cast<const char*>(frame.data()), frame.size());
+  ASSERT_TRUE(client.send(bytes));
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  std::vector<TalkSession> sessions;
+  while (std::chrono::steady_clock::now() < deadline) {
+    sessions = sim().talkSessions();
+    if (!sessions.empty()) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(sessions.size(), 1u);
+  EXPECT_EQ(sessions[0].seqs, (std::vector<uint32_t>{7}));
+}
+
 TEST_F(TalkReception, KeepsTalkFramesPerSessionAsRawAndWav) {
   RawClient client;
   ASSERT_TRUE(client.connect(port()));
