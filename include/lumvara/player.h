@@ -3,6 +3,8 @@
 #define LUMVARA_PLAYER_H
 
 #include <lumvara/export.h>
+#include <lumvara/record.h>
+#include <lumvara/window.h>
 
 #include <stddef.h>
 #include <stdint.h>
@@ -61,14 +63,118 @@ LUMVARA_STATIC_ASSERT(offsetof(OsdStringRecord, position) == 184, "position at 1
 /* ---- Players ------------------------------------------------------------ */
 
 /* A player is named by its address, an opaque handle. Every call on a handle
-   that is not a live player returns 0 and does nothing. */
+   that is not a live player returns 0 (null for x_player_getPlayWnd) and does
+   nothing.
+
+   Threads: any thread may call these. A camera client's data callback
+   usually calls x_player_inputNetFrame on the connection's receive thread,
+   the other calls come from the window's thread. A call runs outside the
+   live-player list's lock, so do not destroy a player while another thread
+   is inside a call on it. Results are 1 for success (or a state that
+   already holds) and 0 for failure, refusal or a handle that is not live. */
 typedef void* LumvaraPlayer;
+
+/* x_player_createPlayInstance types. */
+#define LUMVARA_PLAYER_H264 0  /* H.264 frames (kinds 0 and 1), ADPCM / A-law sound */
+#define LUMVARA_PLAYER_MJPEG 1 /* JPEG pictures (kind 3), ADPCM sound */
+
+/* Render effects for x_player_setRenderEffect; other values show the
+   picture unchanged. */
+#define LUMVARA_EFFECT_NONE 0
+#define LUMVARA_EFFECT_MIRROR_LEFT_RIGHT 1
+#define LUMVARA_EFFECT_MIRROR_UP_DOWN 2
+#define LUMVARA_EFFECT_HALF_TURN 3
+
+/* Starts the drawing layer for the process; balanced by
+   x_player_uninitPlayLib (start-ups are counted). Always 1. */
+LUMVARA_API int x_player_initPlayLib(void);
+
+/* Undoes one x_player_initPlayLib. Always 1. */
+LUMVARA_API int x_player_uninitPlayLib(void);
+
+/* Creates a player of `type` (LUMVARA_PLAYER_*) and adds it to the
+   live-player list. The caller owns it and frees it with
+   x_player_destroyPlayInstance. Null for any other type or when creation
+   fails. */
+LUMVARA_API LumvaraPlayer x_player_createPlayInstance(int type);
 
 /* Removes the player from the live list, stops it and destroys it. 1, or 0
    for a null handle or one that is not live (never created, or already
    destroyed). Do not destroy a player while another thread is inside a call
    on it. */
 LUMVARA_API int x_player_destroyPlayInstance(LumvaraPlayer player);
+
+/* Starts the player's threads and tick. */
+LUMVARA_API int x_player_startPlay(LumvaraPlayer player);
+
+/* Stops the threads and empties the queues; the last picture is kept. */
+LUMVARA_API int x_player_stopPlay(LumvaraPlayer player);
+
+/* Hands the player one whole stream frame: the 32-byte StreamFrameHeader
+   then the payload, `length` their total (at most 32 + 524288). The player
+   copies it; the frame may be reused when the call returns. A running
+   recording takes every frame, also while the player is stopped. */
+LUMVARA_API int x_player_inputNetFrame(LumvaraPlayer player, const unsigned char* frame, int length);
+
+/* Frames waiting in the video queue (0 for the MJPEG player). */
+LUMVARA_API int x_player_getListFrameNum(LumvaraPlayer player);
+
+/* The window the picture is drawn into; null stops drawing. The window is
+   the caller's; the player never destroys it. */
+LUMVARA_API int x_player_setPlayWnd(LumvaraPlayer player, LumvaraWindow window);
+
+/* The window given to x_player_setPlayWnd, or null. */
+LUMVARA_API LumvaraWindow x_player_getPlayWnd(LumvaraPlayer player);
+
+/* Draws the last picture again (call it when the window needs a repaint). */
+LUMVARA_API int x_player_refreshLastPicture(LumvaraPlayer player);
+
+/* Plays the stream's sound frames on the default output device. */
+LUMVARA_API int x_player_openSound(LumvaraPlayer player);
+
+/* Stops the sound. */
+LUMVARA_API int x_player_closeSound(LumvaraPlayer player);
+
+/* Starts recording every frame given to the player into AVI files under
+   request.rootPath / request.cameraName (LocalRecordRequest, <lumvara/record.h>). */
+LUMVARA_API int x_player_startlocalrecord(LumvaraPlayer player, LocalRecordRequest request);
+
+/* Stops the recording and closes its file. */
+LUMVARA_API int x_player_stoplocalrecord(LumvaraPlayer player);
+
+/* 1 while a recording runs. */
+LUMVARA_API int x_player_getrecordstatus(LumvaraPlayer player);
+
+/* Saves the next picture to `path` (NUL-terminated UTF-8): a BMP from the
+   H.264 player, the raw JPEG from the MJPEG player. 1 when the picture was
+   written; 0 when none came in time, the file could not be written, or a
+   capture is already pending. */
+LUMVARA_API int x_player_capturePicture(LumvaraPlayer player, const char* path);
+
+/* Fills `buffer` with a BMP image of the current picture: 54 + width *
+   height * 4 bytes, the size x_player_getPlayPicSize reports. H.264 player
+   only; 0 and the buffer untouched otherwise. */
+LUMVARA_API int x_player_capturePictureBuf(LumvaraPlayer player, unsigned char* buffer);
+
+/* The decoded picture's size in pixels. H.264 player only. */
+LUMVARA_API int x_player_getPlayPicSize(LumvaraPlayer player, int* width, int* height);
+
+/* Sets on-screen text entry `index` (0 ... LUMVARA_OSD_ENTRY_COUNT - 1)
+   from `record`, which is copied. */
+LUMVARA_API int x_player_setOsdString(LumvaraPlayer player, int index, const OsdStringRecord* record);
+
+/* Clears on-screen text entry `index`. */
+LUMVARA_API int x_player_removeOsdstring(LumvaraPlayer player, int index);
+
+/* Shows only part of the picture: margins in picture pixels. H.264 player only. */
+LUMVARA_API int x_player_adjustViewArea(LumvaraPlayer player, int left, int right, int top, int bottom);
+
+/* LUMVARA_EFFECT_* for the pictures drawn from now on. */
+LUMVARA_API int x_player_setRenderEffect(LumvaraPlayer player, int effect);
+
+/* Non-zero keeps the picture's proportions in the window (black bars);
+   0 stretches it over the window. H.264 player only. */
+LUMVARA_API int x_player_renderActualProportion(LumvaraPlayer player, int flag);
 
 LUMVARA_END_DECLS
 
