@@ -26,26 +26,38 @@ FrameReassembler::Status FrameReassembler::feed(const uint8_t* data, size_t size
 }
 
 FrameReassembler::Status FrameReassembler::deliver(FrameSink sink, void* context) {
-    // Each frame is handed out from the start of the buffer, so that it is as
-    // aligned as the buffer itself for callers that read it as a record.
+    // Frames are handed out where they lie; the bytes of a partial frame left
+    // at the end move to the start once, after the last whole frame. A frame
+    // that lies at an offset not aligned for the header's 32-bit fields is
+    // first moved to the start of the buffer (those bytes are all delivered),
+    // so that every frame is as aligned as the buffer for callers that read
+    // it as a record. Each byte is thus moved at most twice per read, however
+    // many frames the read holds.
     uint8_t* const start = buffer_.get();
-    while (count_ >= kFrameHeaderSize) {
-        const uint32_t length = frameLength(start);
-        if (frameMagic(start) != kFrameMagic || length > kMaxReassembledPayload) {
+    size_t head = 0;
+    while (count_ - head >= kFrameHeaderSize) {
+        const uint8_t* header = start + head;
+        const uint32_t length = frameLength(header);
+        if (frameMagic(header) != kFrameMagic || length > kMaxReassembledPayload) {
             count_ = 0;
             return Status::Corrupt;
         }
         const size_t total = kFrameHeaderSize + length;
-        if (count_ < total) {
+        if (count_ - head < total) {
             break;
         }
         if (sink != nullptr) {
-            sink(start, total, context);
+            if (head % kFrameAlignment != 0) {
+                std::memmove(start, header, total);
+                header = start;
+            }
+            sink(header, total, context);
         }
-        count_ -= total;
-        if (count_ > 0) {
-            std::memmove(start, start + total, count_);
-        }
+        head += total;
+    }
+    count_ -= head;
+    if (head > 0 && count_ > 0) {
+        std::memmove(start, start + head, count_);
     }
     return Status::Ok;
 }

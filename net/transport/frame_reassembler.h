@@ -3,8 +3,10 @@
 //
 // The receive thread receives straight into freeSpace() and then calls
 // commit(); tests (and any other byte source) may call feed(). Complete
-// frames are handed out from the start of the buffer, header first, in one
-// contiguous block; the bytes after a delivered frame move to the start.
+// frames are handed out header first, in one contiguous block, at an address
+// aligned to kFrameAlignment; frames are delivered in place and the bytes of
+// a partial frame move to the start of the buffer once per commit, so the
+// cost of a read grows with its size, not with its number of frames.
 //
 // A frame is corrupt when its magic is wrong or when it could never be held
 // whole: the buffer is 0x80000 bytes, so any `length` above
@@ -25,6 +27,9 @@ namespace lumvara {
 
 // The reassembly buffer of one stream connection.
 inline constexpr size_t kReassemblyBufferSize = 0x80000;
+// Every delivered frame starts at an address that is a multiple of this
+// (the alignment of the header's 32-bit fields).
+inline constexpr size_t kFrameAlignment = 4;
 // The largest `length` whose frame fits the buffer whole.
 inline constexpr uint32_t kMaxReassembledPayload = kReassemblyBufferSize - kFrameHeaderSize;
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "net/transport/frame_reassembler.h"
@@ -120,6 +123,99 @@ TEST(FrameReassembly, WorksAgainAfterClearFollowingCorruption) {
     const Bytes good = makeFrame(0, 4);
     EXPECT_EQ(reassembler.feed(good.data(), good.size(), collect, &out), FrameReassembler::Status::Ok);
     EXPECT_EQ(out.frames.size(), 1u);
+}
+
+// Checks that `frames` are the frames of `stream`, in order and byte for byte.
+void expectFramesOf(const Bytes& stream, const std::vector<Bytes>& frames, size_t expectedCount) {
+    ASSERT_EQ(frames.size(), expectedCount);
+    size_t offset = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_LE(offset + frames[i].size(), stream.size()) << "frame " << i;
+        ASSERT_EQ(0, std::memcmp(frames[i].data(), stream.data() + offset, frames[i].size())) << "frame " << i;
+        offset += frames[i].size();
+    }
+    EXPECT_EQ(offset, stream.size());
+}
+
+struct AlignedCollected {
+    std::vector<Bytes> frames;
+    size_t misaligned = 0;
+};
+
+void collectAligned(const uint8_t* frame, size_t totalLength, void* context) {
+    auto* out = static_cast<AlignedCollected*>(context);
+    if (reinterpret_cast<uintptr_t>(frame) % kFrameAlignment != 0) ++out->misaligned;
+    out->frames.emplace_back(frame, frame + totalLength);
+}
+
+TEST(FrameReassembly, DeliversAFullBufferOfSmallFramesFromOneReadAlignedAndInOrder) {
+    // Empty frames and small frames of odd sizes, so that most of them lie at
+    // offsets that are not multiples of four, filling the buffer exactly.
+    Bytes stream;
+    size_t count = 0;
+    const uint32_t lengths[] = {0, 1, 13, 0, 70, 5, 111, 2, 3};
+    for (size_t i = 0;; ++i) {
+        const Bytes frame = makeFrame(static_cast<uint8_t>(i), lengths[i % std::size(lengths)]);
+        if (stream.size() + frame.size() > kReassemblyBufferSize) break;
+        stream.insert(stream.end(), frame.begin(), frame.end());
+        ++count;
+    }
+    const size_t fill = kReassemblyBufferSize - stream.size();
+    ASSERT_GE(fill, kFrameHeaderSize);
+    const Bytes last = makeFrame(9, static_cast<uint32_t>(fill - kFrameHeaderSize));
+    stream.insert(stream.end(), last.begin(), last.end());
+    ++count;
+    ASSERT_EQ(stream.size(), kReassemblyBufferSize);
+
+    // Received straight into the buffer, as the receive thread does.
+    FrameReassembler reassembler;
+    AlignedCollected out;
+    ASSERT_EQ(reassembler.freeBytes(), stream.size());
+    std::memcpy(reassembler.freeSpace(), stream.data(), stream.size());
+    EXPECT_EQ(reassembler.commit(stream.size(), collectAligned, &out), FrameReassembler::Status::Ok);
+    expectFramesOf(stream, out.frames, count);
+    EXPECT_EQ(out.misaligned, 0u);
+    EXPECT_EQ(reassembler.held(), 0u);
+    EXPECT_EQ(reassembler.freeBytes(), kReassemblyBufferSize);
+}
+
+TEST(FrameReassembly, DeliversFramesSplitIntoTwoReadsAtEveryOffset) {
+    const Bytes stream = join({makeFrame(0, 3), makeFrame(1, 0), makeFrame(6, 41), makeFrame(7, 1)});
+    for (size_t split = 0; split <= stream.size(); ++split) {
+        SCOPED_TRACE("split at " + std::to_string(split));
+        FrameReassembler reassembler;
+        AlignedCollected out;
+        std::memcpy(reassembler.freeSpace(), stream.data(), split);
+        ASSERT_EQ(reassembler.commit(split, collectAligned, &out), FrameReassembler::Status::Ok);
+        // What is held after the first read is exactly the partial frame.
+        size_t whole = 0;
+        for (const auto& frame : out.frames) whole += frame.size();
+        EXPECT_EQ(reassembler.held(), split - whole);
+        std::memcpy(reassembler.freeSpace(), stream.data() + split, stream.size() - split);
+        ASSERT_EQ(reassembler.commit(stream.size() - split, collectAligned, &out), FrameReassembler::Status::Ok);
+        expectFramesOf(stream, out.frames, 4);
+        EXPECT_EQ(out.misaligned, 0u);
+        EXPECT_EQ(reassembler.held(), 0u);
+    }
+}
+
+TEST(FrameReassembly, CorruptHeaderAfterManyFramesInOneReadDiscardsTheRest) {
+    Bytes stream;
+    for (int i = 0; i < 100; ++i) {
+        const Bytes frame = makeFrame(1, static_cast<uint32_t>(i % 7));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    const size_t good = stream.size();
+    const Bytes bad = makeFrame(1, 5, 0x12345678);
+    stream.insert(stream.end(), bad.begin(), bad.end());
+    const Bytes after = makeFrame(1, 5);
+    stream.insert(stream.end(), after.begin(), after.end());
+
+    FrameReassembler reassembler;
+    AlignedCollected out;
+    EXPECT_EQ(reassembler.feed(stream.data(), stream.size(), collectAligned, &out), FrameReassembler::Status::Corrupt);
+    expectFramesOf(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(good)), out.frames, 100);
+    EXPECT_EQ(reassembler.held(), 0u);
 }
 
 TEST(StreamFrameHeader, FieldsAreLittleEndianAtFixedOffsetsAndKindIsUnsigned) {
