@@ -74,6 +74,17 @@ LUMVARA_API int lumvara_window_get_rect(LumvaraWindow window, int* x, int* y, in
 /* Moves and resizes a window. Returns 1, or 0 on failure. */
 LUMVARA_API int lumvara_window_set_rect(LumvaraWindow window, int x, int y, int width, int height);
 
+/* Replaces a window's title (UTF-8; null is the empty title); a desktop
+   window shows it in its title bar. Returns 1, or 0 for an invalid handle. */
+LUMVARA_API int lumvara_window_set_title(LumvaraWindow window, const char* title);
+
+/* Full screen (1) or back to a normal window (0) for a top-level desktop
+   window: it covers its screen without borders, and the host hears the new
+   size (LUMVARA_WINDOW_EVENT_SIZE) as for any resize. Call it on the
+   window's thread. Returns 1, or 0 for an invalid handle, a child window or
+   a window whose kind has no screen to fill (headless). */
+LUMVARA_API int lumvara_window_set_fullscreen(LumvaraWindow window, int on);
+
 /* Shows (1) or hides (0) a window. Returns 1, or 0 for an invalid handle. */
 LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible);
 

@@ -143,6 +143,13 @@ uint64_t FramebufferChanges(HWND top_level) {
   return fb->changes;
 }
 
+bool SetPresenterFullscreen(HWND top_level, bool on) {
+  std::shared_ptr<Framebuffer> fb = TopLevelFramebuffer(top_level);
+  if (!fb) return false;
+  std::lock_guard lock(fb->mutex);
+  return fb->presenter && fb->presenter->SetFullscreen(on);
+}
+
 const char* PresenterName(HWND top_level) {
   std::shared_ptr<Framebuffer> fb = TopLevelFramebuffer(top_level);
   if (!fb) return nullptr;

@@ -53,6 +53,13 @@ class Presenter {
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SetVisible(bool visible) = 0;
   virtual void SetTopmost(bool topmost) = 0;
+  // Makes the output cover its whole screen without borders (true) or a
+  // normal window again; a size change comes back through the sink's
+  // Resized. False when the backend has no screen to fill (the default).
+  virtual bool SetFullscreen(bool on) {
+    (void)on;
+    return false;
+  }
   // Shows a picture of the framebuffer: BGRX, `pitch` bytes per row.
   virtual void Present(const uint8_t* pixels, int pitch, int width, int height) = 0;
   virtual bool presents_from_any_thread() const = 0;
@@ -77,6 +84,9 @@ std::unique_ptr<Presenter> CreateSdlPresenter();
 // What a top-level window's presenter shows now (Presenter::ReadBack). Any
 // thread for the headless presenter; the window's thread for SDL. False for a dead handle or a window that is not top-level.
 bool ReadPresentedPixels(HWND top_level, std::vector<uint8_t>* out, int* width, int* height);
+// Presenter::SetFullscreen of a top-level window; call it on the window's
+// thread. False for a dead handle, a child window or a backend that cannot.
+bool SetPresenterFullscreen(HWND top_level, bool on);
 // The presenter's name ("headless", "sdl"); null when not top-level.
 const char* PresenterName(HWND top_level);
 

@@ -140,6 +140,15 @@ class SdlPresenter final : public Presenter {
     if (window_) SDL_SetWindowAlwaysOnTop(window_, topmost ? SDL_TRUE : SDL_FALSE);
   }
 
+  bool SetFullscreen(bool on) override {
+    if (!window_) return false;
+    if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
+      logf("SDL full screen change failed: %s\n", SDL_GetError());
+      return false;
+    }
+    return true;
+  }
+
   void Present(const uint8_t* pixels, int pitch, int width, int height) override {
     if (!window_) return;
     SDL_Surface* surface = SDL_GetWindowSurface(window_);

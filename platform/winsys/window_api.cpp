@@ -181,6 +181,14 @@ LUMVARA_API int lumvara_window_set_rect(LumvaraWindow window, int x, int y, int 
   return MoveWindow(window, x, y, width, height, true) ? 1 : 0;
 }
 
+LUMVARA_API int lumvara_window_set_title(LumvaraWindow window, const char* title) {
+  return SetWindowText(window, title ? title : "") ? 1 : 0;
+}
+
+LUMVARA_API int lumvara_window_set_fullscreen(LumvaraWindow window, int on) {
+  return SetPresenterFullscreen(window, on != 0) ? 1 : 0;
+}
+
 LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible) {
   if (!IsWindow(window)) return 0;
   ShowWindow(window, visible ? SW_SHOW : SW_HIDE);

@@ -92,6 +92,23 @@ TEST(WindowApi, RefusesBadArguments) {
   EXPECT_EQ(lumvara_window_set_event_handler(nullptr, Listen, nullptr), 0);
 }
 
+TEST(WindowApi, TitleAndFullScreenCalls) {
+  LumvaraWindow window = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, "first", 40, 30);
+  ASSERT_NE(window, nullptr);
+  LumvaraWindow child = lumvara_window_create_child(window, 0, 0, 10, 10);
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(lumvara_window_set_title(window, "second"), 1);
+  EXPECT_EQ(lumvara::winsys::GetWindowText(window), "second");
+  EXPECT_EQ(lumvara_window_set_title(window, nullptr), 1);
+  EXPECT_EQ(lumvara::winsys::GetWindowText(window), "");
+  // A headless window has no screen to fill; a child is never full screen.
+  EXPECT_EQ(lumvara_window_set_fullscreen(window, 1), 0);
+  EXPECT_EQ(lumvara_window_set_fullscreen(child, 1), 0);
+  EXPECT_EQ(lumvara_window_destroy(window), 1);
+  EXPECT_EQ(lumvara_window_set_title(window, "gone"), 0);
+  EXPECT_EQ(lumvara_window_set_fullscreen(window, 0), 0);
+}
+
 TEST(WindowApi, HostHearsSizeInputAndCloseAndRunReturns) {
   LumvaraWindow window = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, nullptr, 100, 80);
   ASSERT_NE(window, nullptr);
