@@ -157,7 +157,15 @@ TEST(LiveStream, RefusalsHoldReconnectionExceptAHeardLoginRefusal) {
         if (c.withEventCallback) devices.back()->setEventCallback(recordEvent, events.back().get());
         devices.back()->startStream(10, nullptr, nullptr);
     }
-    std::this_thread::sleep_for(8000ms);
+    // The heard login refusal reconnects after the silence: wait for it, and
+    // for every case's events, with a deadline. The streams that hold started
+    // before it, so by then their silence has passed as well; the short
+    // fixed wait after it only proves that none of them reconnects late.
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_TRUE(cameras[i]->waitForRequests(static_cast<size_t>(cases[i].connections), 10s)) << "case " << i;
+        EXPECT_TRUE(events[i]->waitForCount(cases[i].events.size(), 10s)) << "case " << i;
+    }
+    std::this_thread::sleep_for(500ms);
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(cameras[i]->connectionsAccepted(), cases[i].connections) << "case " << i;
         // A refusal straight back may be heard before event 100 is raised.
@@ -221,9 +229,13 @@ TEST(LiveStream, StartingTwiceLeavesOneConnection) {
     ASSERT_TRUE(events.waitForCount(2, 3s));
     device.startStream(11, nullptr, nullptr);
     ASSERT_TRUE(camera.waitForRequests(2, 3s));
-    std::this_thread::sleep_for(200ms);
-
+    // The camera sees the first connection close some time after the second
+    // request arrives.
+    EXPECT_TRUE(waitUntil([&] { return camera.openConnections() == 1; }, 3s))
+        << camera.openConnections() << " connections open";
+    std::this_thread::sleep_for(100ms);  // and no further connection follows
     EXPECT_EQ(camera.openConnections(), 1);
+    EXPECT_EQ(camera.connectionsAccepted(), 2);
     EXPECT_NE(camera.requestLines()[1].find("streamid=11"), std::string::npos);
     device.stopStream();
 }

@@ -182,8 +182,8 @@ TEST(CameraAudio, DeliversFramesUntilStopped) {
 
     EXPECT_EQ(device.startAudio(2, countFrame, &frames), 1);
     ASSERT_TRUE(camera.waitForRequests(2, 3s));
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(camera.openConnections(), 1) << "the first audio connection was closed";
+    EXPECT_TRUE(waitUntil([&] { return camera.openConnections() == 1; }, 3s))
+        << "the first audio connection was closed; open: " << camera.openConnections();
 
     EXPECT_EQ(device.stopAudio(), 1);
     const size_t stopped = frames.size();
