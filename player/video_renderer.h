@@ -102,6 +102,14 @@ public:
     // meantime can never write past the caller's buffer (it times out).
     CaptureResult capture(const char* path, uint8_t* buffer, std::chrono::milliseconds wait = kCaptureWait);
 
+    // Whether a snapshot request is waiting for a presentation; a caller
+    // that wants its next picture to meet the request can wait for this.
+    bool capturePending()
+    {
+        std::lock_guard<std::mutex> guard(pictureLock_);
+        return capture_.pending;
+    }
+
     // The size of the picture last loaded; 0 x 0 when there is none.
     int32_t width() const { return width_.load(); }
     int32_t height() const { return height_.load(); }

@@ -36,6 +36,20 @@ bool show(VideoRenderer& renderer, const std::vector<uint8_t>& picture, int widt
     return true;
 }
 
+// Polls `condition` until it holds or `timeout` passes; returns whether it held.
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 // The picture converted as the renderer converts it: the expected snapshot.
 std::vector<uint8_t> converted(const std::vector<uint8_t>& picture, int width, int height)
 {
@@ -410,26 +424,53 @@ TEST(OnScreenDisplayInRenderer, RepeatedPresentationShowsTheSameTime)
     EXPECT_EQ(window.pixels(), first);
 }
 
+// The settings changes of one pass of SettingsChangeWhilePresenting.
+void changeSettings(VideoRenderer& renderer, int i)
+{
+    renderer.setOsdString(i % 16, osdEntry(10 + i % 5, i % 2, "changing"));
+    renderer.setRenderEffect(i % 4);
+    renderer.adjustViewArea(i, i, i, i);
+    renderer.renderActualProportion(i % 2);
+    if (i % 3 == 0) {
+        renderer.removeOsdstring(i % 16);
+    }
+}
+
 // Settings and text entries change from another thread while pictures are
-// presented; the thread checker watches the hand-over.
+// presented (the thread checker watches the hand-over); afterwards the
+// renderer draws exactly what a renderer given the same changes at rest
+// draws, so no change was lost or torn.
 TEST(OnScreenDisplayInRenderer, SettingsChangeWhilePresenting)
 {
+    constexpr int kChanges = 40;
     HeadlessWindow window(0, 0, 320, 180);
     VideoRenderer renderer;
     const auto picture = test::quadrantPicture(640, 360);
-    Presenting presenting(renderer, picture, 640, 360, window.handle());
-    for (int i = 0; i < 40; ++i) {
-        renderer.setOsdString(i % 16, osdEntry(10 + i % 5, i % 2, "changing"));
-        renderer.setRenderEffect(i % 4);
-        renderer.adjustViewArea(i, i, i, i);
-        renderer.renderActualProportion(i % 2);
-        if (i % 3 == 0) {
-            renderer.removeOsdstring(i % 16);
+    {
+        Presenting presenting(renderer, picture, 640, 360, window.handle());
+        for (int i = 0; i < kChanges; ++i) {
+            changeSettings(renderer, i);
+            const int32_t width = renderer.width();
+            const int32_t height = renderer.height();
+            EXPECT_TRUE(width == 0 || width == 640) << width;
+            EXPECT_TRUE(height == 0 || height == 360) << height;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        int32_t width = renderer.width();
-        (void)width;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    EXPECT_EQ(renderer.width(), 640);
+    EXPECT_EQ(renderer.height(), 360);
+
+    VideoRenderer atRest;
+    for (int i = 0; i < kChanges; ++i) {
+        changeSettings(atRest, i);
+    }
+    HeadlessWindow changed(0, 0, 320, 180);
+    HeadlessWindow reference(0, 0, 320, 180);
+    ASSERT_TRUE(show(renderer, picture, 640, 360, changed.handle()));
+    ASSERT_TRUE(show(atRest, picture, 640, 360, reference.handle()));
+    const auto pixels = changed.pixels();
+    EXPECT_EQ(pixels, reference.pixels());
+    EXPECT_TRUE(hasBrightPixel(pixels, 320, 0, 180)) << "the picture was drawn";
 }
 
 TEST(Snapshot, FileIsWholePictureBottomUpReadableByImageMagick)
@@ -496,24 +537,25 @@ TEST(Snapshot, BufferHoldsTheBmpImage)
 
 TEST(Snapshot, SecondRequestWhilePendingIsRefused)
 {
+    HeadlessWindow window(0, 0, 320, 180);
     VideoRenderer renderer;
-    std::vector<uint8_t> buffer(64);
-    std::atomic<bool> started{false};
-    std::thread first([&] {
-        started.store(true);
-        EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::milliseconds(400)), CaptureResult::TimedOut);
-    });
-    while (!started.load()) {
-        std::this_thread::yield();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     test::TempDir dir;
-    const std::string path = dir.path() + "/second.bmp";
-    EXPECT_EQ(renderer.capture(path.c_str(), nullptr), CaptureResult::Refused);
+    const std::string firstPath = dir.path() + "/first.bmp";
+    const std::string secondPath = dir.path() + "/second.bmp";
+    std::thread first([&] {
+        EXPECT_EQ(renderer.capture(firstPath.c_str(), nullptr, std::chrono::seconds(10)), CaptureResult::Written);
+    });
+    ASSERT_TRUE(waitUntil([&] { return renderer.capturePending(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(renderer.capture(secondPath.c_str(), nullptr), CaptureResult::Refused);
+    // The next presentation serves the first request, which then ends.
+    const auto picture = test::quadrantPicture(64, 36);
+    ASSERT_TRUE(show(renderer, picture, 64, 36, window.handle()));
     first.join();
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(renderer.capturePending());
+    EXPECT_EQ(std::filesystem::file_size(firstPath), bmpImageSize(64, 36));
+    EXPECT_FALSE(std::filesystem::exists(secondPath));
     // Once withdrawn, a new request is accepted (and times out: nothing presents).
-    EXPECT_EQ(renderer.capture(path.c_str(), nullptr, std::chrono::milliseconds(20)), CaptureResult::TimedOut);
+    EXPECT_EQ(renderer.capture(secondPath.c_str(), nullptr, std::chrono::milliseconds(20)), CaptureResult::TimedOut);
 }
 
 TEST(Snapshot, UnwritablePathTimesOutAfterTheWaitAndLeavesNoFile)
@@ -544,27 +586,32 @@ TEST(Snapshot, WithdrawnRequestNeverWritesTheBuffer)
 }
 
 // The buffer was sized for the picture the renderer reported; a larger
-// picture arriving meanwhile must not be written into it.
+// picture arriving meanwhile must not be written into it. The request stays
+// pending through the larger pictures and is served by the next picture of
+// its size.
 TEST(Snapshot, BufferIsNotFilledFromPictureOfAnotherSize)
 {
+    constexpr size_t kGuard = 64;
     HeadlessWindow window(0, 0, 320, 180);
     VideoRenderer renderer;
     const auto small = test::quadrantPicture(64, 36);
     const auto large = test::quadrantPicture(640, 360);
     ASSERT_TRUE(show(renderer, small, 64, 36, window.handle()));
-    std::vector<uint8_t> buffer(bmpImageSize(64, 36), 0x5A);
+    std::vector<uint8_t> buffer(bmpImageSize(64, 36) + kGuard, 0x5A);
     std::thread requester([&] {
-        EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::milliseconds(150)),
-                  CaptureResult::TimedOut);
+        EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::seconds(10)), CaptureResult::Written);
     });
-    // The request is in place well before the larger pictures come.
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    // The larger pictures come only once the request is in place.
+    ASSERT_TRUE(waitUntil([&] { return renderer.capturePending(); }, std::chrono::seconds(5)));
     for (int i = 0; i < 5; ++i) {
-        show(renderer, large, 640, 360, window.handle());
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(show(renderer, large, 640, 360, window.handle()));
     }
+    EXPECT_TRUE(renderer.capturePending()) << "a larger picture served the request";
+    ASSERT_TRUE(show(renderer, small, 64, 36, window.handle()));
     requester.join();
-    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t v) { return v == 0x5A; }));
+    const auto expected = expectedBmp(small, 64, 36);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
+    EXPECT_TRUE(std::all_of(buffer.end() - kGuard, buffer.end(), [](uint8_t v) { return v == 0x5A; }));
 }
 
 }  // namespace
