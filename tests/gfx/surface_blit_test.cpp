@@ -1,6 +1,7 @@
 // Surfaces, stretch blits into windows and between surfaces, mirror blits.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -240,17 +241,32 @@ TEST_F(WindowBlit, DeadWindowFails) {
   EXPECT_FALSE(StretchBlitToScreen(*picture, {0, 0, 8, 8}, {0, 0, 8, 8}, child));
 }
 
+// Two threads blit plain pictures onto the child while the loop thread moves
+// it: every blit succeeds, each thread's picture reaches the window, and
+// nothing lands outside the places the child has been or mixes the two.
 TEST_F(WindowBlit, ConcurrentBlitsFromOtherThreadsWhileTheLoopRuns) {
+  constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBackground = 0x202020;
   std::atomic<bool> stop{false};
-  auto drawer = [&](uint32_t colour) {
+  struct Outcome {
+    int drawn = 0;
+    int failed = 0;
+  };
+  auto drawer = [&](uint32_t colour, Outcome* outcome) {
     auto picture = Surface::Create(32, 18);
     Fill(*picture, colour);
     Rect r;
-    while (!stop) {
-      if (winsys::GetWindowRect(child, &r)) StretchBlitToScreen(*picture, {0, 0, 32, 18}, r, child);
+    // At least one blit each, however the threads are scheduled.
+    while (!stop || outcome->drawn == 0) {
+      if (!winsys::GetWindowRect(child, &r)) continue;
+      if (StretchBlitToScreen(*picture, {0, 0, 32, 18}, r, child)) {
+        ++outcome->drawn;
+      } else {
+        ++outcome->failed;
+      }
     }
   };
-  std::thread a(drawer, 0xFF0000), b(drawer, 0x00FF00);
+  Outcome red, green;
+  std::thread a(drawer, kRed, &red), b(drawer, kGreen, &green);
   for (int i = 0; i < 20; ++i) {
     winsys::MoveWindow(child, 20 + i, 10, 100 - i, 80, true);
     winsys::PumpMessages(2);
@@ -258,9 +274,29 @@ TEST_F(WindowBlit, ConcurrentBlitsFromOtherThreadsWhileTheLoopRuns) {
   stop = true;
   a.join();
   b.join();
+  EXPECT_GT(red.drawn, 0);
+  EXPECT_GT(green.drawn, 0);
+  EXPECT_EQ(red.failed + green.failed, 0);
+
   int w = 0, h = 0;
   std::vector<uint8_t> px = Shown(&w, &h);
-  EXPECT_EQ(w, 200);
+  ASSERT_EQ(w, 200);
+  ASSERT_EQ(h, 150);
+  // The child's left edge moved from 20 to 39; its right edge stayed at 120.
+  const auto ink = FindInk(px.data(), w * 4, w, h, kBackground);
+  EXPECT_GT(ink.count, 0);
+  EXPECT_GE(ink.box.left, 20);
+  EXPECT_GE(ink.box.top, 10);
+  EXPECT_LE(ink.box.right, 120);
+  EXPECT_LE(ink.box.bottom, 90);
+  int others = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const uint32_t p = PixelAt(px.data(), w * 4, x, y);
+      if (p != kBackground && p != kRed && p != kGreen) ++others;
+    }
+  }
+  EXPECT_EQ(others, 0) << "pixels neither background nor one of the two pictures";
 }
 
 }  // namespace
