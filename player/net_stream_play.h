@@ -17,11 +17,12 @@
 
 namespace lumvara {
 
-// Render effect codes; other values show the picture unchanged.
-inline constexpr int32_t kRenderEffectNone = 0;
-inline constexpr int32_t kRenderEffectMirrorLeftRight = 1;
-inline constexpr int32_t kRenderEffectMirrorUpDown = 2;
-inline constexpr int32_t kRenderEffectHalfTurn = 3;
+// Render effect codes (the public LUMVARA_EFFECT_* values); other values
+// show the picture unchanged.
+inline constexpr int32_t kRenderEffectNone = LUMVARA_EFFECT_NONE;
+inline constexpr int32_t kRenderEffectMirrorLeftRight = LUMVARA_EFFECT_MIRROR_LEFT_RIGHT;
+inline constexpr int32_t kRenderEffectMirrorUpDown = LUMVARA_EFFECT_MIRROR_UP_DOWN;
+inline constexpr int32_t kRenderEffectHalfTurn = LUMVARA_EFFECT_HALF_TURN;
 
 // A whole frame (header and payload) is at most this long.
 inline constexpr uint32_t kFrameBlockSize = 32 + 524288;

@@ -10,12 +10,9 @@ namespace lumvara {
 
 namespace {
 
-constexpr int32_t kEffectMirrorLeftRight = 1;
-constexpr int32_t kEffectHalfTurn = 3;
-
 uint32_t mirrorFlags(int32_t effect)
 {
-    if (effect < kEffectMirrorLeftRight || effect > kEffectHalfTurn) {
+    if (effect < LUMVARA_EFFECT_MIRROR_LEFT_RIGHT || effect > LUMVARA_EFFECT_HALF_TURN) {
         return 0;
     }
     return static_cast<uint32_t>(effect);  // 1 left-right, 2 up-down, 3 both

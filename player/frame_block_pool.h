@@ -1,0 +1,56 @@
+#pragma once
+// Fixed-size frame blocks for the players' queues. Every frame a player
+// queues is copied whole (header and payload) into one block of
+// kFrameBlockSize bytes that the queue owns until its consumer is done with
+// it. At 25 frames a second a fresh block per frame would cost a mapping
+// and its page faults each time, so each player keeps a few returned blocks
+// for reuse; blocks beyond that are freed.
+//
+// Any thread. The pool's lock is held only to take or give back a block,
+// never while a block is filled or read.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace lumvara {
+
+class FrameBlockPool;
+
+// Gives a block back to the pool that handed it out. The pool must outlive
+// every block it handed out (players declare it before their queues).
+struct FrameBlockReturn {
+    FrameBlockPool* pool = nullptr;
+    void operator()(uint8_t* block) const;
+};
+
+using FrameBlock = std::unique_ptr<uint8_t[], FrameBlockReturn>;
+
+class FrameBlockPool {
+public:
+    // Keeps at most `spareLimit` returned blocks for reuse.
+    explicit FrameBlockPool(size_t spareLimit = 8);
+    ~FrameBlockPool();
+    FrameBlockPool(const FrameBlockPool&) = delete;
+    FrameBlockPool& operator=(const FrameBlockPool&) = delete;
+
+    // A block of kFrameBlockSize bytes holding a copy of `frame` (`length`
+    // bytes, at most kFrameBlockSize); null when `length` is too large or
+    // no memory is left. The bytes after `length` are unspecified.
+    FrameBlock copyOf(const uint8_t* frame, uint32_t length);
+
+    // Blocks kept for reuse right now.
+    size_t spareCount();
+
+private:
+    friend struct FrameBlockReturn;
+    void giveBack(uint8_t* block);
+
+    const size_t spareLimit_;
+    std::mutex lock_;
+    std::vector<std::unique_ptr<uint8_t[]>> spare_;  // guarded by lock_
+};
+
+}  // namespace lumvara
