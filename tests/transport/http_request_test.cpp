@@ -48,11 +48,16 @@ TEST(RequestComposition, SendsRequestLineAndCommonBlockExactlyOnTheWire) {
     EXPECT_EQ(wire.substr(wire.size() - 26), "Connection: Keep-Alive\r\n\r\n");
 }
 
+// The step of request building that must refuse a case; the steps before
+// it must accept it.
+enum class RefusedBy { HeaderBlock, RequestLine, Composition };
+
 struct RefusalCase {
     const char* name;
     std::string user;
     std::string host;
     size_t padding;  // extra characters in the request line
+    RefusedBy refusedBy;
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -64,28 +69,31 @@ class RequestRefusal : public ::testing::TestWithParam<RefusalCase> {};
 TEST_P(RequestRefusal, IsRefusedNotCut) {
     const auto& c = GetParam();
     const auto block = buildCommonHeaderBlock(c.host.c_str(), 81);
-    if (!block) {
-        SUCCEED();
+    if (c.refusedBy == RefusedBy::HeaderBlock) {
+        EXPECT_FALSE(block) << *block;
         return;
     }
+    ASSERT_TRUE(block) << "the header block is accepted";
     const std::string pad(c.padding, 'p');
     const auto line = formatRequestLine("GET /livestream.cgi?user=%s&pwd=%s&streamid=0&audio=0&filename=%s HTTP/1.1\r\n",
                                         c.user.c_str(), "pwd", pad.c_str());
-    if (!line) {
-        SUCCEED();
+    if (c.refusedBy == RefusedBy::RequestLine) {
+        EXPECT_FALSE(line) << *line;
         return;
     }
+    ASSERT_TRUE(line) << "the request line is accepted";
     EXPECT_FALSE(composeRequest(*line, *block)) << *line;
 }
 
 const RefusalCase kRefusals[] = {
-    {"CarriageReturnInUser", "ad\rmin", "127.0.0.1", 0},
-    {"LineFeedInUser", "admin\nX-Evil: 1", "127.0.0.1", 0},
-    {"LineFeedInHost", "admin", "cam\n", 0},
-    {"CarriageReturnInHost", "admin", "cam\r", 0},
-    {"RequestLineOverLimit", "admin", "127.0.0.1", 500},
-    {"WholeRequestOverLimit", "admin", std::string(600, 'h'), 0},
-    {"WholeRequestOverLimitByLine", "admin", std::string(300, 'h'), 400},
+    {"CarriageReturnInUser", "ad\rmin", "127.0.0.1", 0, RefusedBy::RequestLine},
+    {"LineFeedInUser", "admin\nX-Evil: 1", "127.0.0.1", 0, RefusedBy::RequestLine},
+    {"LineFeedInHost", "admin", "cam\n", 0, RefusedBy::HeaderBlock},
+    {"CarriageReturnInHost", "admin", "cam\r", 0, RefusedBy::HeaderBlock},
+    {"RequestLineOverLimit", "admin", "127.0.0.1", 500, RefusedBy::RequestLine},
+    {"HeaderBlockOverLimit", "admin", std::string(700, 'h'), 0, RefusedBy::HeaderBlock},
+    {"WholeRequestOverLimit", "admin", std::string(600, 'h'), 0, RefusedBy::Composition},
+    {"WholeRequestOverLimitByLine", "admin", std::string(300, 'h'), 400, RefusedBy::Composition},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, RequestRefusal, ::testing::ValuesIn(kRefusals),
