@@ -53,7 +53,12 @@ void CWaveOut::QueueData(int length, const std::uint8_t* bytes) {
     auto chunk = std::make_unique<Chunk>();
     chunk->count = static_cast<std::uint32_t>(length);
     std::memcpy(chunk->data, bytes, chunk->count);
+    std::unique_ptr<Chunk> dropped;  // freed after the lock is left
     std::lock_guard<std::mutex> lock(queueLock_);
+    if (chunkQueue_.size() >= kMaxQueuedChunks) {
+        dropped = std::move(chunkQueue_.front());
+        chunkQueue_.pop_front();
+    }
     chunkQueue_.push_back(std::move(chunk));
 }
 

@@ -25,6 +25,11 @@ class CWaveOut {
 public:
     static constexpr std::size_t kBufferCount = 5;
     static constexpr std::uint32_t kBufferBytes = 2048;  // 1024 samples, 128 ms
+    // At most this many chunks wait (2 s of full chunks). A camera whose
+    // clock runs a little faster than the sound card's would otherwise make
+    // the delay and the memory grow for as long as sound stays on; beyond
+    // the bound the oldest chunk is dropped.
+    static constexpr std::size_t kMaxQueuedChunks = 16;
 
     CWaveOut() = default;
     // Closes the device first.
@@ -39,9 +44,10 @@ public:
     // Stops the device, frees the buffers and every queued chunk. Always 1.
     int Close();
 
-    // Copies `length` bytes of PCM into a new chunk at the end of the queue.
-    // Ignored when length is 0 or above 2048 or bytes is null. Chunks queued
-    // while closed play after the next Open.
+    // Copies `length` bytes of PCM into a new chunk at the end of the queue,
+    // dropping the oldest chunk when kMaxQueuedChunks already wait. Ignored
+    // when length is 0 or above 2048 or bytes is null. Chunks queued while
+    // closed play after the next Open.
     void QueueData(int length, const std::uint8_t* bytes);
 
     // Called by the device when a buffer has been played; refills and

@@ -88,6 +88,16 @@ TEST(WaveOutQueue, RefusesEmptyOversizedAndNullChunks) {
     }
 }
 
+// The queue holds at most two seconds: older chunks make way for new ones.
+TEST(WaveOutQueue, HoldsAtMostSixteenChunks) {
+    const std::vector<std::uint8_t> pcm(2048, 3);
+    CWaveOut out;
+    for (std::size_t i = 0; i < CWaveOut::kMaxQueuedChunks; ++i) out.QueueData(2048, pcm.data());
+    EXPECT_EQ(out.QueuedChunks(), 16u);
+    for (int i = 0; i < 100; ++i) out.QueueData(1920, pcm.data());
+    EXPECT_EQ(out.QueuedChunks(), 16u);
+}
+
 TEST(DualTalk, NullInstanceIsRefused) {
     EXPECT_EQ(x_player_destroyDualtalkInstance(nullptr), 0);
     EXPECT_EQ(x_player_StartDualTalk(nullptr, &NeverCalled, nullptr), 0);

@@ -82,6 +82,26 @@ TEST_F(WaveOutPlayback, ChunksQueuedBeforeOpenAreHeardAfterIt) {
     EXPECT_EQ(out.Close(), 1);
 }
 
+TEST_F(WaveOutPlayback, FullQueueDropsItsOldestChunks) {
+    SourceRecorder recorder("speaker.monitor");
+    ASSERT_TRUE(recorder.ok());
+    // Twenty full chunks, 2.56 s: the first four make way for the last.
+    const auto signal = test::Noise(20 * 1024, 10000, 11);
+    CWaveOut out;
+    QueueSignal(out, signal);
+    EXPECT_EQ(out.QueuedChunks(), CWaveOut::kMaxQueuedChunks);
+    ASSERT_EQ(out.Open(), 1);
+
+    const std::vector<std::int16_t> dropped(signal.begin(), signal.begin() + 4 * 1024);
+    const std::vector<std::int16_t> kept(signal.begin() + 4 * 1024, signal.end());
+    const long at = WaitForSignal(recorder, 0, kept.size() + 4000, 8s);
+    ASSERT_GE(at, 0) << "queued audio never reached the output";
+    const auto recording = recorder.Samples();
+    EXPECT_GE(PiecesHeard(recording, 0, kept), Pieces(kept) - 2);
+    EXPECT_EQ(PiecesHeard(recording, 0, dropped), 0u);
+    EXPECT_EQ(out.Close(), 1);
+}
+
 TEST_F(WaveOutPlayback, KeepsPlayingSilenceWhileQueueIsEmpty) {
     SourceRecorder recorder("speaker.monitor");
     ASSERT_TRUE(recorder.ok());
