@@ -8,6 +8,7 @@
 #include "player/drawing_token.h"
 #include "player/live_player_list.h"
 #include "player/net_h264_stream_play.h"
+#include "player/net_jpeg_stream_play.h"
 #include "player/net_stream_play.h"
 
 using lumvara::CNetStreamPlay;
@@ -25,6 +26,8 @@ CNetStreamPlay* createPlayer(int type)
     switch (type) {
     case LUMVARA_PLAYER_H264:
         return new (std::nothrow) lumvara::CNetH264StreamPlay();
+    case LUMVARA_PLAYER_MJPEG:
+        return new (std::nothrow) lumvara::CNetJpegStreamPlay();
     default:
         return nullptr;
     }
