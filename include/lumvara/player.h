@@ -104,42 +104,57 @@ LUMVARA_API LumvaraPlayer x_player_createPlayInstance(int type);
    on it. */
 LUMVARA_API int x_player_destroyPlayInstance(LumvaraPlayer player);
 
-/* Starts the player's threads and tick. */
+/* Starts the player's threads and its picture tick. 1 when playing (also
+   when it already was); 0 when the decoder or the picture memory cannot be
+   had. */
 LUMVARA_API int x_player_startPlay(LumvaraPlayer player);
 
-/* Stops the threads and empties the queues; the last picture is kept. */
+/* Ends the recording and the sound, stops the threads and empties the
+   video queue. The window keeps its pixels, but there is no last picture
+   to redraw until a picture comes after the next start. Always 1. */
 LUMVARA_API int x_player_stopPlay(LumvaraPlayer player);
 
 /* Hands the player one whole stream frame: the 32-byte StreamFrameHeader
    then the payload, `length` their total (at most 32 + 524288). The player
    copies it; the frame may be reused when the call returns. A running
-   recording takes every frame, also while the player is stopped. */
+   recording takes every frame, also while the player is stopped. 1 when
+   the player is playing (the frame may still be dropped by its queue
+   policy), 0 when it is stopped or the frame is malformed: shorter than
+   its header, or announcing more payload than `length` holds. A malformed
+   frame is not recorded either. */
 LUMVARA_API int x_player_inputNetFrame(LumvaraPlayer player, const unsigned char* frame, int length);
 
 /* Frames waiting in the video queue (0 for the MJPEG player). */
 LUMVARA_API int x_player_getListFrameNum(LumvaraPlayer player);
 
-/* The window the picture is drawn into; null stops drawing. The window is
-   the caller's; the player never destroys it. */
+/* The window the picture is drawn into, from the next picture on. The
+   window is the caller's; the player never destroys it. The H.264 player
+   refuses null (0) and keeps its window; the MJPEG player stores any
+   value (null stops its drawing). */
 LUMVARA_API int x_player_setPlayWnd(LumvaraPlayer player, LumvaraWindow window);
 
 /* The window given to x_player_setPlayWnd, or null. */
 LUMVARA_API LumvaraWindow x_player_getPlayWnd(LumvaraPlayer player);
 
-/* Draws the last picture again (call it when the window needs a repaint). */
+/* Draws the last picture again (call it when the window needs a repaint).
+   0 when no picture has been decoded since the player started. */
 LUMVARA_API int x_player_refreshLastPicture(LumvaraPlayer player);
 
-/* Plays the stream's sound frames on the default output device. */
+/* Plays the stream's sound frames on the default output device. The
+   H.264 player returns 0 whether or not the output opened (and when sound
+   is already on); the MJPEG player returns 1 when the output opened. */
 LUMVARA_API int x_player_openSound(LumvaraPlayer player);
 
-/* Stops the sound. */
+/* Stops the sound; the H.264 player also empties its video queue. 1. */
 LUMVARA_API int x_player_closeSound(LumvaraPlayer player);
 
 /* Starts recording every frame given to the player into AVI files under
-   request.rootPath / request.cameraName (LocalRecordRequest, <lumvara/record.h>). */
+   request.rootPath / request.cameraName (LocalRecordRequest, <lumvara/record.h>).
+   1 when recording (also when it already was), 0 when the recorder cannot
+   start (for example, the root cannot be written). */
 LUMVARA_API int x_player_startlocalrecord(LumvaraPlayer player, LocalRecordRequest request);
 
-/* Stops the recording and closes its file. */
+/* Stops the recording and closes its file. 1. */
 LUMVARA_API int x_player_stoplocalrecord(LumvaraPlayer player);
 
 /* 1 while a recording runs. */
@@ -147,23 +162,27 @@ LUMVARA_API int x_player_getrecordstatus(LumvaraPlayer player);
 
 /* Saves the next picture to `path` (NUL-terminated UTF-8): a BMP from the
    H.264 player, the raw JPEG from the MJPEG player. 1 when the picture was
-   written; 0 when none came in time, the file could not be written, or a
-   capture is already pending. */
+   written; 0 when none came within 200 ms, the file could not be written,
+   a capture is already pending, or (H.264) the player is stopped. Blocks
+   the caller for at most 200 ms. */
 LUMVARA_API int x_player_capturePicture(LumvaraPlayer player, const char* path);
 
 /* Fills `buffer` with a BMP image of the current picture: 54 + width *
-   height * 4 bytes, the size x_player_getPlayPicSize reports. H.264 player
-   only; 0 and the buffer untouched otherwise. */
+   height * 4 bytes, the size x_player_getPlayPicSize reports. Waits at most
+   200 ms for the next picture; 0 after that, while stopped or for the
+   MJPEG player, and the buffer is never written after the call returns. */
 LUMVARA_API int x_player_capturePictureBuf(LumvaraPlayer player, unsigned char* buffer);
 
-/* The decoded picture's size in pixels. H.264 player only. */
+/* The decoded picture's size in pixels: 0 x 0 before the first picture.
+   H.264 player while playing only; otherwise 0 and nothing is written. */
 LUMVARA_API int x_player_getPlayPicSize(LumvaraPlayer player, int* width, int* height);
 
 /* Sets on-screen text entry `index` (0 ... LUMVARA_OSD_ENTRY_COUNT - 1)
-   from `record`, which is copied. */
+   from `record`, which is copied, and switches it on. 0 for another index
+   or a null record. */
 LUMVARA_API int x_player_setOsdString(LumvaraPlayer player, int index, const OsdStringRecord* record);
 
-/* Clears on-screen text entry `index`. */
+/* Switches on-screen text entry `index` off. 0 for an index out of range. */
 LUMVARA_API int x_player_removeOsdstring(LumvaraPlayer player, int index);
 
 /* Shows only part of the picture: margins in picture pixels. H.264 player only. */
