@@ -182,8 +182,16 @@ std::string TypeLibraryTypeScript() {
   for (const MemberInfo& e : EventMembers()) {
     out += "  on" + std::string(e.name) + ": ((" + TypeScriptParams(e.params) + ") => void) | null;\n";
   }
-  out += "\n  addEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void): void;\n";
-  out += "  removeEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void): void;\n";
+  // The typed overloads, then EventTarget's own so the interface still
+  // extends it (other event names: "propertychange", "error").
+  out += "\n  addEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void, "
+         "options?: boolean | AddEventListenerOptions): void;\n";
+  out += "  addEventListener(type: string, listener: EventListenerOrEventListenerObject | null, "
+         "options?: boolean | AddEventListenerOptions): void;\n";
+  out += "  removeEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void, "
+         "options?: boolean | EventListenerOptions): void;\n";
+  out += "  removeEventListener(type: string, listener: EventListenerOrEventListenerObject | null, "
+         "options?: boolean | EventListenerOptions): void;\n";
   out += "}\n\n";
   out += "/** DISPIDs by name, as the type library numbers them. */\n";
   out += "export type LumvaraDispid = {\n";
