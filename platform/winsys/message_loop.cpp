@@ -3,8 +3,10 @@
 #include "platform/winsys/message_loop.h"
 
 #include <algorithm>
+#include <mutex>
 #include <optional>
 
+#include "platform/sync/clock.h"
 #include "platform/winsys/framebuffer.h"
 #include "platform/winsys/window_tree.h"
 
@@ -89,10 +91,13 @@ Fetch Next(MSG* msg, std::optional<Clock::time_point> deadline) {
       return Fetch::kQuit;
     }
     const Clock::time_point now = Clock::now();
+    // Timers count on the installable clock (a test may move it by hand);
+    // deadlines and presenter polls stay on real time.
+    const Clock::time_point timer_now = ClockNow();
     std::optional<DueTimer> timer = EarliestTimer(*queue);
-    if (timer && timer->due <= now) {
+    if (timer && timer->due <= timer_now) {
       Timer& t = timer->node->timers[timer->id];
-      t.due = now + std::chrono::milliseconds(t.period_ms);
+      t.due = timer_now + std::chrono::milliseconds(t.period_ms);
       *msg = MSG{WindowTree::HandleOf(timer->node), WM_TIMER, timer->id, 0};
       return Fetch::kMessage;
     }
@@ -105,9 +110,13 @@ Fetch Next(MSG* msg, std::optional<Clock::time_point> deadline) {
     const int poll_ms = ServicePresenters(*queue);
     lock.lock();
     if (!queue->posted.empty() || !queue->sent.empty() || queue->quit) continue;
+    // A manual clock may have moved while the lock was released; its
+    // listener's wake-up needs the lock, so after this check none is lost.
+    if (timer && timer->due <= ClockNow()) continue;
 
     std::optional<Clock::time_point> wake = deadline;
-    if (timer) wake = wake ? std::min(*wake, timer->due) : timer->due;
+    // A manual clock's time is no real time to wait for: its moves wake us.
+    if (timer && !ClockIsManual()) wake = wake ? std::min(*wake, timer->due) : timer->due;
     if (poll_ms >= 0) {
       const Clock::time_point poll = now + std::chrono::milliseconds(poll_ms);
       wake = wake ? std::min(*wake, poll) : poll;
@@ -226,14 +235,23 @@ LRESULT DefWindowProc(HWND window, UINT message, WPARAM, LPARAM) {
   }
 }
 
+// Wakes every message loop after a manual clock moved, so due timers fire.
+void WakeLoopsForClock() {
+  WindowTree& tree = WindowTree::Get();
+  std::lock_guard lock(tree.mutex);
+  tree.WakeAllQueues();
+}
+
 uintptr_t SetTimer(HWND window, uintptr_t id, uint32_t period_ms) {
+  static std::once_flag listening;
+  std::call_once(listening, [] { AddClockListener(&WakeLoopsForClock); });
   WindowTree& tree = WindowTree::Get();
   std::lock_guard lock(tree.mutex);
   Node* node = tree.Find(window);
   if (!node) return 0;
   Timer& timer = node->timers[id];
   timer.period_ms = std::max<uint32_t>(period_ms, 1);
-  timer.due = Clock::now() + std::chrono::milliseconds(timer.period_ms);
+  timer.due = ClockNow() + std::chrono::milliseconds(timer.period_ms);
   if (node->queue) node->queue->wake.notify_all();
   return id;
 }

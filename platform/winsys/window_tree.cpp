@@ -71,6 +71,12 @@ void WindowTree::Invalidate(Node* node, const Rect& rect, bool erase) {
   }
 }
 
+void WindowTree::WakeAllQueues() {
+  for (auto& [id, node] : nodes_) {
+    if (node->queue) node->queue->wake.notify_all();
+  }
+}
+
 void WindowTree::InvalidateTree(Node* node) {
   if (!(node->style & WS_VISIBLE)) return;
   const Rect client{0, 0, node->rect.width(), node->rect.height()};

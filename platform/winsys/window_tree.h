@@ -120,6 +120,8 @@ class WindowTree {
   // Invalidates a window and every descendant whole (a window that appears
   // or moves shows nothing valid yet), whatever their styles.
   static void InvalidateTree(Node* node);
+  // Wakes the queue of every window's thread (they re-check their timers).
+  void WakeAllQueues();
 
   // Signalled when a cross-thread SendMessage has been answered.
   std::condition_variable sent_done;
