@@ -53,7 +53,10 @@ std::optional<IniText> Load(const std::string& file) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Every carriage return before the line feed belongs to the line end:
+    // a value never ends in one, so it reads the same before and after a
+    // write rewrites the line ends.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     ini.lines.push_back(std::move(line));
     start = end + 1;
   }

@@ -5,7 +5,8 @@
 //   - a file, section or key that does not exist reads as the default;
 //   - section and key names compare without regard to ASCII case; spaces
 //     around names and values are ignored, and a value in double quotes
-//     reads without them; lines starting with ';' are comments;
+//     reads without them; lines starting with ';' are comments; carriage
+//     returns at the end of a line are part of its line end;
 //   - an integer is read from the value's leading digits (an optional sign,
 //     decimal, or hexadecimal after "0x"); a value without digits reads as 0;
 //   - integers are written with "%d";
