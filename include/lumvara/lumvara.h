@@ -11,5 +11,6 @@
 #include <lumvara/player.h>
 #include <lumvara/record.h>
 #include <lumvara/audio.h>
+#include <lumvara/module.h>
 
 #endif
