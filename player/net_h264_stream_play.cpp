@@ -546,6 +546,7 @@ int CNetH264StreamPlay::startlocalrecord(LocalRecordRequest request)
     if (recorder_.Start(storedRequest_, pictureHeight_.load(), pictureWidth_.load(), CAviRecorder::kCodecH264) == 0) {
         return 0;
     }
+    recordAwaitsKeyFrame_ = true;
     recording_.store(true);
     return 1;
 }
@@ -578,6 +579,7 @@ void CNetH264StreamPlay::restartRecordingLocked()
     // The recorder opens the next file.
     recorder_.Stop();
     recorder_.Start(storedRequest_, pictureHeight_.load(), pictureWidth_.load(), CAviRecorder::kCodecH264);
+    recordAwaitsKeyFrame_ = true;
 }
 
 void CNetH264StreamPlay::recordFrame(const StreamFrameHeader& header, const uint8_t* payload)
@@ -587,6 +589,13 @@ void CNetH264StreamPlay::recordFrame(const StreamFrameHeader& header, const uint
         return;
     }
     if (header.kind == kKindKey || header.kind == kKindOther) {
+        // A file starts with a key frame: frames before it could not be
+        // decoded by anyone reading the file. The recorder's clock fills
+        // the time they would have taken.
+        if (header.kind == kKindOther && recordAwaitsKeyFrame_) {
+            return;
+        }
+        recordAwaitsKeyFrame_ = false;
         if (recorder_.WriteVideo(payload, header.length) == 0) {
             restartRecordingLocked();
         }

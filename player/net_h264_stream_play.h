@@ -8,7 +8,8 @@
 // on-screen texts into the player's window. The audio thread turns ADPCM
 // (512-byte) and A-law (960-byte) frames into PCM for CWaveOut. While a
 // recording runs, every frame given to inputNetFrame is also written to the
-// recorder, whether or not the player is playing.
+// recorder, whether or not the player is playing; each file starts with a
+// key frame.
 //
 // Video queue policy: up to 10 frames are queued. A key frame arriving at
 // 10 replaces the whole queue; any other frame arriving at 10 is dropped
@@ -165,6 +166,7 @@ private:
     CAviRecorder recorder_;           // guarded by recordLock_
     std::atomic<bool> recording_{false};  // written under recordLock_
     LocalRecordRequest storedRequest_{};  // guarded by recordLock_
+    bool recordAwaitsKeyFrame_ = false;   // guarded by recordLock_
 
     std::atomic<winsys::HWND> window_{nullptr};
 

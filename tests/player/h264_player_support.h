@@ -6,7 +6,9 @@
 
 #include <lumvara/device.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -48,6 +50,22 @@ inline std::vector<std::vector<uint8_t>> patternFrames(uint32_t count, int width
                                      units[i].bytes, firstTime + static_cast<uint32_t>(i)));
     }
     return frames;
+}
+
+// Runs a shell command; its standard output.
+inline std::string run(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return "popen failed";
+    }
+    std::array<char, 512> chunk;
+    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe) != nullptr) {
+        out += chunk.data();
+    }
+    ::pclose(pipe);
+    return out;
 }
 
 template <typename Condition>

@@ -411,6 +411,33 @@ TEST(H264PlayerRecording, RecordsWhileStopped)
     std::filesystem::remove_all(root);
 }
 
+// A file starts with a key frame: the frames before it could not be
+// decoded from the file.
+TEST(H264PlayerRecording, FileStartsWithAKeyFrame)
+{
+    const auto root = std::filesystem::temp_directory_path() / ("h264-record-key-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root);
+    LocalRecordRequest request{};
+    std::strncpy(request.rootPath, root.c_str(), sizeof request.rootPath - 1);
+    std::strcpy(request.cameraName, "cam");
+
+    const auto frames = test::patternFrames(100);
+    CNetH264StreamPlay player;
+    ASSERT_EQ(player.startlocalrecord(request), 1);
+    const std::string file = player.recorder().FilePath();
+    for (size_t i = 10; i < frames.size(); ++i) {  // frames 10 to 49 need frame 0
+        player.inputNetFrame(frames[i].data(), static_cast<uint32_t>(frames[i].size()));
+    }
+    EXPECT_EQ(player.stoplocalrecord(), 1);
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(test::run("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1"), "");
+    const std::string firstPacket =
+        test::run("ffprobe -v error -select_streams v:0 -show_entries packet=size,flags -of csv=p=0 '" + file +
+                  "' | grep -v '^0,' | head -1");
+    EXPECT_NE(firstPacket.find('K'), std::string::npos) << firstPacket;
+    std::filesystem::remove_all(root);
+}
+
 TEST(H264PlayerRecording, RefusedWhenTheRecorderCannotStart)
 {
     LocalRecordRequest request{};
