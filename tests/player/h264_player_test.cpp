@@ -450,7 +450,7 @@ TEST(H264PlayerRecording, RefusedWhenTheRecorderCannotStart)
 
 // Without a sound server the output cannot open: the result is 0 as on
 // success, and sound stays off.
-TEST(H264PlayerSound, OpenWithoutAServerLeavesSoundOff)
+TEST(H264PlayerNoSoundServer, OpenLeavesSoundOff)
 {
     CNetH264StreamPlay player;
     ASSERT_EQ(player.startPlay(), 1);
