@@ -3,6 +3,9 @@
 #include "platform/avi/avi_file.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -190,8 +193,9 @@ TEST(AviFileCreate, FailsInAMissingFolder) {
 // pretending the recording is whole. Needs root to mount a small tmpfs.
 TEST(AviFileWrite, FullDiskIsReportedAsFailure) {
   test::TempDir dir;
-  if (geteuid() != 0 || ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "needs root to mount a 1 MB tmpfs";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a 1 MB tmpfs (running as uid " << geteuid() << ")";
+  if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "mounting a 1 MB tmpfs failed: " << std::strerror(errno);
   bool sawFailure = false;
   {
     auto file = AviFile::Create(dir.path() + "/full.avi", AviVideoFormat{kFourCCH264, 64, 64, 25});

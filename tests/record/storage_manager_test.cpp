@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -225,8 +226,9 @@ TEST(DayFolders, OnlyFoldersAreCandidatesAndLinksAreNeverFollowed) {
 // any reserve, so video is refused; with cover the oldest day goes.
 TEST(StorageOnSmallDisk, RefusesVideoBelowTheReserveAndCoversOldDays) {
   test::TempDir dir;
-  if (geteuid() != 0 || ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=16m") != 0)
-    GTEST_SKIP() << "needs root to mount a 16 MB tmpfs";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a 16 MB tmpfs (running as uid " << geteuid() << ")";
+  if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=16m") != 0)
+    GTEST_SKIP() << "mounting a 16 MB tmpfs failed: " << std::strerror(errno);
   const fs::path records = fs::path(dir.path()) / "RecordFiles";
   WriteFile(records / "20200101/cam/old.avi", 1 << 20);
   {
