@@ -23,7 +23,7 @@
 
 namespace lumvara::winsys {
 
-class Framebuffer;
+struct Framebuffer;
 
 class WindowCanvas {
  public:
