@@ -1,7 +1,6 @@
 #include "control/module/registration.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,25 +50,6 @@ bool Step(const std::string& file, const char* what, const std::function<bool(Re
   return ok;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool ok = done == text.size() && fsync(fd) == 0;
-  if (close(fd) != 0 || !ok || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
 void WriteServerEntries(Registry& r, const char* clsid, const char* progid, const char* type_name,
                         const std::string& module) {
   r.SetValue(ClassKey(clsid), "", type_name);
@@ -110,7 +90,7 @@ bool RegisterTypeLibrary(const std::string& registry_file) {
   // The registry's folder first (Update creates it), then the JSON, then its entries.
   bool written = false;
   const bool ok = Step(registry_file, "type library", [&](Registry& r) {
-    written = WriteFileAtomically(json_path, TypeLibraryJson());
+    written = registry::WriteFileAtomically(json_path, TypeLibraryJson());
     if (!written) {
       logf("registration: the type library cannot be written to %s\n", json_path.c_str());
       return false;

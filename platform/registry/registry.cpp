@@ -243,14 +243,19 @@ bool Registry::Save(const std::string& path, int* error) const {
     *error = ENOENT;
     return false;
   }
-  if (!MakeFolders(FolderOf(path), error)) return false;
+  return MakeFolders(FolderOf(path), error) && WriteFileAtomically(path, Serialize(), error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, int* error) {
+  int ignored = 0;
+  if (!error) error = &ignored;
   std::string temp = path + ".XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
     *error = errno;
     return false;
   }
-  const bool written = WriteAll(fd, Serialize()) && fsync(fd) == 0;
+  const bool written = WriteAll(fd, text) && fsync(fd) == 0;
   const int write_error = errno;
   if (close(fd) != 0 || !written) {
     *error = written ? errno : write_error;

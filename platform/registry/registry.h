@@ -78,6 +78,11 @@ class Registry {
 // cannot be locked, read or written; `change`'s false is not a failure.
 bool Update(const std::string& path, const std::function<bool(Registry&)>& change, int* error = nullptr);
 
+// Replaces the file at `path` with `text` through a temporary file in the
+// same folder (mode 0600), fsync and rename(), so readers see the old or the
+// new content whole. False, with the errno in `*error` (may be null).
+bool WriteFileAtomically(const std::string& path, const std::string& text, int* error = nullptr);
+
 // Joins key parts with '/'.
 std::string KeyPath(std::initializer_list<std::string> parts);
 
