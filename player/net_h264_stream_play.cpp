@@ -4,6 +4,7 @@
 #include <new>
 
 #include "audio/g711.h"
+#include "platform/sync/thread_priority.h"
 #include "platform/sync/tick.h"
 
 namespace lumvara {
@@ -320,6 +321,7 @@ void CNetH264StreamPlay::queueVideo(FrameBlock block)
     }
     if (!key) {
         waitingForKeyFrame_.store(true);
+        keyFrameWaits_.fetch_add(1);
         return;
     }
     dropped.swap(videoQueue_);
@@ -362,6 +364,7 @@ H264PlayTrace CNetH264StreamPlay::trace() const
     trace.picturesShown = picturesShown_.load();
     trace.lastTakenTime = lastTakenTime_.load();
     trace.audioFramesPlayed = audioFramesPlayed_.load();
+    trace.keyFrameWaits = keyFrameWaits_.load();
     return trace;
 }
 
@@ -398,6 +401,9 @@ FrameBlock CNetH264StreamPlay::takeVideoFrame()
 
 void CNetH264StreamPlay::decodeLoop()
 {
+    // Pictures are due on the tick; where the system allows it, the decode
+    // thread runs ahead of ordinary work.
+    setCurrentThreadPriority(ThreadPriority::TimeCritical);
     for (;;) {
         tickEvent_.waitForever();
         if (!playing_.load()) {

@@ -63,6 +63,7 @@ struct H264PlayTrace {
     uint32_t picturesShown = 0;   // pictures loaded and presented
     uint32_t lastTakenTime = 0;   // `time` of the last frame taken
     uint32_t audioFramesPlayed = 0;  // audio frames handed to the sound output
+    uint32_t keyFrameWaits = 0;   // times a full queue started waiting for a key frame
 };
 
 class CNetH264StreamPlay : public CNetStreamPlay {
@@ -177,6 +178,7 @@ private:
     std::atomic<uint32_t> picturesShown_{0};
     std::atomic<uint32_t> lastTakenTime_{0};
     std::atomic<uint32_t> audioFramesPlayed_{0};
+    std::atomic<uint32_t> keyFrameWaits_{0};
 };
 
 }  // namespace lumvara
