@@ -20,4 +20,10 @@ inline constexpr std::uint32_t kWaveSampleRate = 8000;
 inline constexpr std::uint8_t kWaveChannels = 1;
 inline constexpr std::uint32_t kWaveBytesPerSecond = kWaveSampleRate * 2 * kWaveChannels;
 
+// Mixer volume scale shared by every backend: kWaveVolumeNorm is 100 %
+// (samples pass unchanged), values up to kWaveVolumeLimit amplify. These are
+// PulseAudio's own PA_VOLUME_NORM and PA_VOLUME_MAX.
+inline constexpr std::uint32_t kWaveVolumeNorm = 0x10000;
+inline constexpr std::uint32_t kWaveVolumeLimit = 0x7FFFFFFF;
+
 }  // namespace lumvara

@@ -5,6 +5,7 @@
 #include "audio/wave_out.h"
 #include "platform/mixer/mixer_device.h"
 #include "platform/wave/wave_in_device.h"
+#include "platform/wave/pulse_connection.h"
 #include "platform/wave/wave_out_device.h"
 
 #include <lumvara/audio.h>
