@@ -14,10 +14,14 @@ LUMVARA_BEGIN_DECLS
 #define LUMVARA_CONTROL_PROGID "LUMVARA.LumvaraCtrl.1"
 
 /* Result codes of lumvara_control_invoke. */
-#define LUMVARA_S_OK 0L
+#define LUMVARA_S_OK 0 /* the same definition as in audio.h */
 #define LUMVARA_DISP_E_MEMBERNOTFOUND ((long)0x80020003L)
 #define LUMVARA_DISP_E_TYPEMISMATCH ((long)0x80020005L)
 #define LUMVARA_DISP_E_BADPARAMCOUNT ((long)0x8002000EL)
+/* The handle names no control (never created, or destroyed). */
+#define LUMVARA_E_INVALIDHANDLE ((long)0x80070006L)
+/* Called from a thread other than the control's window thread. */
+#define LUMVARA_RPC_E_WRONG_THREAD ((long)0x8001010EL)
 
 /* One control: a camera view with its own window. Opaque. */
 typedef struct LumvaraControlObject* LumvaraControl;
@@ -59,7 +63,8 @@ LUMVARA_API LumvaraControl lumvara_control_create(const char* progid, LumvaraWin
                                                   int width, int height);
 
 /* The DISPID of a method, property or event named `name`
-   (case-insensitive), or -1 when there is none. Any thread. */
+   (case-insensitive), or -1 when there is none or the control does not
+   exist. Any thread. */
 LUMVARA_API int lumvara_control_get_dispid(LumvaraControl control, const char* name);
 
 /* Calls method `dispid` (LUMVARA_DISPATCH_METHOD), reads a property
@@ -70,13 +75,15 @@ LUMVARA_API int lumvara_control_get_dispid(LumvaraControl control, const char* n
    result or the property's value; a string result must be freed with
    lumvara_variant_clear. Window thread only. 0, or
    LUMVARA_DISP_E_MEMBERNOTFOUND (no such DISPID, or a property called as a
-   method and so on), LUMVARA_DISP_E_BADPARAMCOUNT, LUMVARA_DISP_E_TYPEMISMATCH;
-   on an error nothing runs. */
+   method and so on), LUMVARA_DISP_E_BADPARAMCOUNT, LUMVARA_DISP_E_TYPEMISMATCH,
+   LUMVARA_E_INVALIDHANDLE, LUMVARA_RPC_E_WRONG_THREAD; on an error nothing
+   runs and `result` is emptied. The control's event sink may call this
+   (a method called from inside an event runs at once). */
 LUMVARA_API long lumvara_control_invoke(LumvaraControl control, int dispid, int flags, const LumvaraVariant* args,
                                         int argc, LumvaraVariant* result);
 
 /* Sets the one event sink (null removes it). Window thread only. 1, or 0
-   for a control that does not exist. */
+   for a control that does not exist or a call from another thread. */
 LUMVARA_API int lumvara_control_advise(LumvaraControl control, LumvaraEventSink sink, void* context);
 
 /* The control's own window (a child of the parent given at creation), or
@@ -86,8 +93,12 @@ LUMVARA_API LumvaraWindow lumvara_control_window(LumvaraControl control);
 /* Frees a string a result holds and empties the variant. */
 LUMVARA_API void lumvara_variant_clear(LumvaraVariant* value);
 
-/* Tears the control down (the StopVideo path, then its windows). Window
-   thread only. 1, or 0 for a control that does not exist. */
+/* Tears the control down: its window (and the video window, also when it is
+   shown full screen), then the StopVideo path (talk, camera, player). No
+   event or property change is reported from here. Window thread only. 1, or
+   0 for a control that does not exist, a call from another thread, or a
+   call from inside the control's event sink (destroy it after the sink has
+   returned). */
 LUMVARA_API int lumvara_control_destroy(LumvaraControl control);
 
 /* The type library as JSON: the library, its interfaces and class with

@@ -1,0 +1,157 @@
+// CLumvaraCtrl's SD-card playback and LAN camera search commands.
+#include <lumvara/device.h>
+#include <lumvara/search.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "control/lumvara_ctrl.h"
+#include "control/stream_players.h"
+#include "control/video_view_dlg.h"
+#include "net/device/live_device_list.h"
+#include "net/device/net_device.h"
+#include "platform/winsys/message_loop.h"
+#include "player/drawing_token.h"
+#include "player/live_player_list.h"
+#include "player/net_stream_play.h"
+
+namespace lumvara::control {
+
+using namespace winsys;
+
+namespace {
+
+// The stream id that asks for the MJPEG player.
+constexpr int32_t kMjpegStreamId = 3;
+// Pause after each SD playback frame: at most 25 frames a second.
+constexpr std::chrono::milliseconds kSdFramePause{40};
+// The SD file name's buffer.
+constexpr size_t kFileNameBytes = 512;
+// Texts of a search answer passed on to the host.
+constexpr size_t kSearchTextChars = 256;
+
+std::string BoundedText(const char* field, size_t size) {
+  return ConvertText(std::string(field, strnlen(field, size)), kSearchTextChars);
+}
+
+}  // namespace
+
+int32_t CLumvaraCtrl::SdRecordFilePlay(const std::string& user, const std::string& pwd, const std::string& ServerIp,
+                                       int32_t ServerPort, const std::string& FileName, int32_t streamid) {
+  if (m_pDevice.load() != nullptr) return -1;
+  char fileName[kFileNameBytes];
+  CopyTextField(fileName, sizeof fileName, FileName, kFileNameText);
+  if (fileName[0] == '\0') return -1;
+  m_bWaitKeyFrame = 1;
+
+  // A player left behind by an earlier start whose device could not be
+  // created goes first.
+  TearDownPlayer(false);
+  m_drawingStarted = drawingStartup();
+  CNetStreamPlay* player =
+      CreateStreamPlayer(streamid == kMjpegStreamId ? StreamPlayerKind::kMjpeg : StreamPlayerKind::kH264);
+  m_pPlayer = player;
+  if (isLivePlayer(player)) player->setPlayWnd(m_pVideoView ? m_pVideoView->videoWindow() : nullptr);
+  if (isLivePlayer(player)) player->startPlay();
+  if (isLivePlayer(player)) player->openSound();
+  m_nSdBytes = 0;
+
+  DeviceConnectInfo info;
+  std::memset(&info, 0, sizeof info);
+  CopyTextField(info.user, sizeof info.user, user, kConnectionFieldText);
+  CopyTextField(info.pwd, sizeof info.pwd, pwd, kConnectionFieldText);
+  CopyTextField(info.host, sizeof info.host, ServerIp, kConnectionFieldText);
+  info.port = ServerPort;
+  CNetDevice* device = CreateLiveDevice(info);
+  m_pDevice = device;
+  if (isLiveDevice(device)) device->setEventCallback(&CLumvaraCtrl::OnStatusEvent, this);
+  if (isLiveDevice(device)) device->recordFileStart(fileName, &CLumvaraCtrl::OnSdFrame, this);
+  return 0;
+}
+
+int CLumvaraCtrl::OnSdFrame(const unsigned char* frame, int length, void* context) {
+  auto* self = static_cast<CLumvaraCtrl*>(context);
+  if (frame == nullptr || length < static_cast<int>(sizeof(StreamFrameHeader))) return 0;
+  const uint8_t kind = frame[offsetof(StreamFrameHeader, kind)];
+  CNetStreamPlay* player = self->m_pPlayer.load();
+  if (self->m_bWaitKeyFrame.load() == 1) {
+    if (kind == LUMVARA_FRAME_KIND_H264_KEY || kind == LUMVARA_FRAME_KIND_JPEG) {
+      if (isLivePlayer(player)) player->inputNetFrame(frame, static_cast<uint32_t>(length));
+      self->m_bWaitKeyFrame = 0;
+    }
+  } else if (isLivePlayer(player)) {
+    player->inputNetFrame(frame, static_cast<uint32_t>(length));
+  }
+  self->m_nSdBytes += length;
+  PostMessage(self->m_hWnd, kMsgSdProgress, reinterpret_cast<WPARAM>(self), 0);
+  if (self->m_bClosing.load() == 0) std::this_thread::sleep_for(kSdFramePause);
+  return 0;
+}
+
+int32_t CLumvaraCtrl::SdRecordFileStop() {
+  TearDownDevice(false);
+  TearDownPlayer(false);
+  return 0;
+}
+
+int32_t CLumvaraCtrl::SdRecordFileSetPos(int32_t pos) {
+  CNetDevice* device = m_pDevice.load();
+  if (device == nullptr) return 0;
+  m_nSdBytes = pos;
+  if (isLiveDevice(device)) device->recordFileSetPos(pos);
+  m_bWaitKeyFrame = 1;
+  return 0;
+}
+
+void CLumvaraCtrl::OnSearchCameras() {
+  {
+    std::lock_guard lock(m_searchLock);
+    m_searchResults.clear();
+  }
+  device_broadcast_search(&CLumvaraCtrl::OnSearchReply, this);
+}
+
+void CLumvaraCtrl::OnSearchReply(const SearchResultRecord* record, void* context) {
+  auto* self = static_cast<CLumvaraCtrl*>(context);
+  if (record == nullptr) return;
+  const std::string ip(record->ip, strnlen(record->ip, sizeof record->ip));
+  const SearchResultRecord* stored = nullptr;
+  uint64_t id = 0;
+  {
+    std::lock_guard lock(self->m_searchLock);
+    for (const auto& known : self->m_searchResults) {
+      if (std::string(known.record->ip, strnlen(known.record->ip, sizeof known.record->ip)) == ip) return;
+    }
+    id = ++self->m_searchSerial;
+    self->m_searchResults.push_back({id, std::make_unique<SearchResultRecord>(*record)});
+    stored = self->m_searchResults.back().record.get();
+  }
+  PostMessage(self->m_hWnd, kMsgSearchResult, reinterpret_cast<WPARAM>(stored), static_cast<LPARAM>(id));
+}
+
+void CLumvaraCtrl::OnSearchResultMessage(uint64_t id) {
+  SearchResultRecord record;
+  {
+    // A record emptied away by a newer search is not read: its camera is
+    // reported again if it answers the new one.
+    std::lock_guard lock(m_searchLock);
+    bool found = false;
+    for (const auto& known : m_searchResults) {
+      if (known.id == id) {
+        record = *known.record;
+        found = true;
+        break;
+      }
+    }
+    if (!found) return;
+  }
+  if (m_events == nullptr) return;
+  const int32_t port = record.port;
+  m_events->FireEvent(event_dispid::kOnCameraSearched,
+                      {DispatchValue::Long(0), DispatchValue::String(BoundedText(record.name, sizeof record.name)),
+                       DispatchValue::String(BoundedText(record.ip, sizeof record.ip)), DispatchValue::Long(port),
+                       DispatchValue::Long(port), DispatchValue::Long(port), DispatchValue::Long(1)});
+}
+
+}  // namespace lumvara::control
