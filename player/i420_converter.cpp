@@ -35,11 +35,11 @@ inline void storePixel(uint8_t* out, const ColourTables& t, int32_t luma, int32_
     out[3] = 0;
 }
 
-// Columns [begin, width) of a row pair with the tables; `chromaWidth` > 0.
-void convertColumnsWithTables(const RowPair& rows, int begin, int width, int chromaWidth)
+// Columns [begin, end) of a row pair with the tables; `chromaWidth` > 0.
+void convertColumnsWithTables(const RowPair& rows, int begin, int end, int chromaWidth)
 {
     const ColourTables& t = colourTables();
-    for (int x = begin; x < width; ++x) {
+    for (int x = begin; x < end; ++x) {
         const int cx = std::min(x >> 1, chromaWidth - 1);
         const uint8_t cb = rows.cb[cx];
         const uint8_t cr = rows.cr[cx];
@@ -207,11 +207,11 @@ LUMVARA_AVX2 inline __m256i loadChroma(const uint8_t* p)
     return _mm256_sub_epi16(wide, _mm256_set1_epi16(128));
 }
 
-// Thirty-two columns of a row pair per step, sixteen chroma samples serving
-// them. Returns the first column it left.
-LUMVARA_AVX2 int convertColumnsAvx2(const RowPair& rows, int width)
+// Thirty-two columns of a row pair per step from column `begin` (even),
+// sixteen chroma samples serving them. Returns the first column it left.
+LUMVARA_AVX2 int convertColumnsAvx2(const RowPair& rows, int begin, int width)
 {
-    int x = 0;
+    int x = begin;
     for (; x + 32 <= width; x += 32) {
         const ChromaTerms terms = chromaTerms(loadChroma(rows.cb + x / 2), loadChroma(rows.cr + x / 2));
         ChromaTerms low;
@@ -233,16 +233,225 @@ bool processorHasAvx2()
     return has;
 }
 
+#define LUMVARA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+// The 512-bit path splits the sum differently, so that the luma part is
+// worked out once for all three channels. With 76309 = 65536 + 10773 and
+// y the luma byte,
+//   76309 y = 65536 q + r,  q = y + high16(10773 y),  r = low16(10773 y),
+// and with the chroma part T of a channel (its table terms, less 76309 x 16
+// for the luma offset) split as T = 65536 Th + Tl, 0 <= Tl < 65536,
+//   (76309 y + T) >> 16 = q + Th + carry,  carry = 1 when r + Tl >= 65536,
+// that is when r > 65535 - Tl = ~Tl, an unsigned 16-bit compare. Each chroma
+// sample's T is one 32-bit product sum; its two halves are Th and Tl.
+
+// T for sixteen chroma samples, as 32-bit values.
+struct ChromaSums {
+    __m512i blue;
+    __m512i green;
+    __m512i red;
+};
+
+LUMVARA_AVX512 inline ChromaSums chromaSums(const uint8_t* cb, const uint8_t* cr)
+{
+    // The table terms are coefficient x (c - 128); the bias and the luma
+    // offset fold into one constant per channel.
+    constexpr int32_t kLumaOffset = ColourTables::kLumaScale * 16;
+    constexpr int32_t kBlueBias = -ColourTables::kBlueFromCb * 128 - kLumaOffset;
+    constexpr int32_t kRedBias = -ColourTables::kRedFromCr * 128 - kLumaOffset;
+    constexpr int32_t kGreenBias = (ColourTables::kGreenFromCr + ColourTables::kGreenFromCb) * 128 - kLumaOffset;
+    const __m512i b = _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb)));
+    const __m512i r = _mm512_maskz_cvtepu8_epi32(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr)));
+    ChromaSums sums;
+    sums.blue = _mm512_add_epi32(_mm512_mullo_epi32(b, _mm512_set1_epi32(ColourTables::kBlueFromCb)),
+                                 _mm512_set1_epi32(kBlueBias));
+    sums.red = _mm512_add_epi32(_mm512_mullo_epi32(r, _mm512_set1_epi32(ColourTables::kRedFromCr)),
+                                _mm512_set1_epi32(kRedBias));
+    const __m512i greenTerms = _mm512_add_epi32(_mm512_mullo_epi32(r, _mm512_set1_epi32(ColourTables::kGreenFromCr)),
+                                                _mm512_mullo_epi32(b, _mm512_set1_epi32(ColourTables::kGreenFromCb)));
+    sums.green = _mm512_sub_epi32(_mm512_set1_epi32(kGreenBias), greenTerms);
+    return sums;
+}
+
+// One channel's chroma part for the thirty-two pixels that sixteen chroma
+// samples serve, pixel by pixel in 16-bit lanes: Th, and ~Tl for the carry
+// compare. Each sample's halves are copied to the two columns it serves.
+struct ChromaHalves {
+    __m512i high;
+    __m512i notLow;
+};
+
+LUMVARA_AVX512 inline ChromaHalves chromaHalves(__m512i sums)
+{
+    const __m512i highWords = _mm512_set4_epi32(0x0F0E0F0E, 0x0B0A0B0A, 0x07060706, 0x03020302);
+    const __m512i lowWords = _mm512_set4_epi32(0x0D0C0D0C, 0x09080908, 0x05040504, 0x01000100);
+    const __m512i inverted = _mm512_xor_si512(sums, _mm512_set1_epi32(-1));
+    return {_mm512_shuffle_epi8(sums, highWords), _mm512_shuffle_epi8(inverted, lowWords)};
+}
+
+struct PixelChroma {
+    ChromaHalves blue;
+    ChromaHalves green;
+    ChromaHalves red;
+};
+
+// The three channels of thirty-two pixels, 16-bit, before clipping.
+struct Channels512 {
+    __m512i blue;
+    __m512i green;
+    __m512i red;
+};
+
+LUMVARA_AVX512 inline __m512i channel512(__m512i q, __m512i r, const ChromaHalves& chroma)
+{
+    const __mmask32 carry = _mm512_cmpgt_epu16_mask(r, chroma.notLow);
+    const __m512i sum = _mm512_add_epi16(q, chroma.high);
+    return _mm512_mask_sub_epi16(sum, carry, sum, _mm512_set1_epi16(-1));
+}
+
+LUMVARA_AVX512 inline Channels512 channels512(const uint8_t* luma, const PixelChroma& chroma)
+{
+    static_assert(ColourTables::kLumaScale == 65536 + 10773);
+    const __m512i y = _mm512_maskz_cvtepu8_epi16(~__mmask32{0}, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma)));
+    const __m512i scale = _mm512_set1_epi16(10773);
+    const __m512i q = _mm512_add_epi16(y, _mm512_mulhi_epu16(y, scale));
+    const __m512i r = _mm512_mullo_epi16(y, scale);
+    return {channel512(q, r, chroma.blue), channel512(q, r, chroma.green), channel512(q, r, chroma.red)};
+}
+
+// Byte indexes that turn the packed channels of sixty-four pixels into B, G,
+// R, 0 pixels. A saturating pack of two registers x and y puts, in each
+// 16-byte lane i, x's words 8i ... 8i + 7 and then y's as bytes. The packs
+// made are blue and green of pixels 0-31 (first), of pixels 32-63
+// (second), and red of pixels 0-31 with red of pixels 32-63 (red). Output
+// register o holds pixels 16 o ... 16 o + 15 and takes blue and green from
+// the first or second pack (first table of the permute), red from the red
+// one (second table).
+struct InterleaveIndexes {
+    alignas(64) uint8_t index[4][64];
+};
+
+// Where word w (0-31) of the first register of a pack lands; the second's
+// words follow 8 bytes later in the same lane.
+constexpr int packedByte(int w, bool second)
+{
+    return (w / 8) * 16 + (second ? 8 : 0) + w % 8;
+}
+
+constexpr InterleaveIndexes makeInterleaveIndexes()
+{
+    InterleaveIndexes built{};
+    for (int o = 0; o < 4; ++o) {
+        for (int m = 0; m < 16; ++m) {
+            const int p = o * 16 + m;
+            const int w = p % 32;
+            built.index[o][m * 4] = static_cast<uint8_t>(packedByte(w, false));
+            built.index[o][m * 4 + 1] = static_cast<uint8_t>(packedByte(w, true));
+            built.index[o][m * 4 + 2] = static_cast<uint8_t>(64 + packedByte(w, p >= 32));
+        }
+    }
+    return built;
+}
+
+constexpr InterleaveIndexes kInterleave = makeInterleaveIndexes();
+
+// Bytes 0, 1 and 2 of every pixel; byte 3 is zeroed.
+constexpr __mmask64 kColourBytes = 0x7777777777777777ull;
+
+LUMVARA_AVX512 inline void storeSixtyFour(uint8_t* out, const Channels512& a, const Channels512& b)
+{
+    const __m512i first = _mm512_packus_epi16(a.blue, a.green);
+    const __m512i second = _mm512_packus_epi16(b.blue, b.green);
+    const __m512i red = _mm512_packus_epi16(a.red, b.red);
+    for (int o = 0; o < 4; ++o) {
+        const __m512i index = _mm512_load_si512(kInterleave.index[o]);
+        const __m512i pixels = _mm512_maskz_permutex2var_epi8(kColourBytes, o < 2 ? first : second, index, red);
+        _mm512_storeu_si512(out + o * 64, pixels);
+    }
+}
+
+// Sixty-four columns of a row pair at column x (even), thirty-two chroma
+// samples serving them.
+LUMVARA_AVX512 inline void convertSixtyFourColumns(const RowPair& rows, int x)
+{
+    PixelChroma chroma[2];
+    for (int half = 0; half < 2; ++half) {
+        const ChromaSums sums = chromaSums(rows.cb + x / 2 + half * 16, rows.cr + x / 2 + half * 16);
+        chroma[half] = {chromaHalves(sums.blue), chromaHalves(sums.green), chromaHalves(sums.red)};
+    }
+    const Channels512 a0 = channels512(rows.luma0 + x, chroma[0]);
+    const Channels512 b0 = channels512(rows.luma0 + x + 32, chroma[1]);
+    storeSixtyFour(rows.dst0 + x * 4, a0, b0);
+    if (rows.luma1 != nullptr) {
+        const Channels512 a1 = channels512(rows.luma1 + x, chroma[0]);
+        const Channels512 b1 = channels512(rows.luma1 + x + 32, chroma[1]);
+        storeSixtyFour(rows.dst1 + x * 4, a1, b1);
+    }
+}
+
+// Columns [0, width) of a row pair, width >= 64 and even. The groups start
+// at column `aligned` (even, below 16), where the output rows reach a cache-line
+// boundary, so that their stores do not straddle lines; the columns in front
+// of it and behind the last whole group are covered by one more group each,
+// overlapping its neighbour (the overlap is written twice, with the same
+// bytes).
+LUMVARA_AVX512 void convertColumnsAvx512(const RowPair& rows, int aligned, int width)
+{
+    if (aligned > 0) {
+        convertSixtyFourColumns(rows, 0);
+    }
+    int x = aligned;
+    for (; x + 64 <= width; x += 64) {
+        convertSixtyFourColumns(rows, x);
+    }
+    if (x < width) {
+        convertSixtyFourColumns(rows, width - 64);
+    }
+}
+
+// Columns in front of the first 64-byte boundary of the output rows: the
+// 512-bit loop starts there, so that none of its stores straddles two cache
+// lines. 0 when the rows lie differently, or when the boundary falls on an
+// odd column (or inside a pixel), where no chroma sample begins.
+int columnsBeforeAlignment(const RowPair& rows)
+{
+    constexpr uintptr_t kLine = 64;
+    const auto first = reinterpret_cast<uintptr_t>(rows.dst0);
+    if (first % 4 != 0) {
+        return 0;
+    }
+    if (rows.dst1 != nullptr && (reinterpret_cast<uintptr_t>(rows.dst1) - first) % kLine != 0) {
+        return 0;
+    }
+    const int columns = static_cast<int>(((kLine - first % kLine) % kLine) / 4);
+    return columns % 2 == 0 ? columns : 0;
+}
+
+bool processorHasAvx512()
+{
+    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vbmi");
+    return has;
+}
+
 #endif
 
 void convertRowPair(const RowPair& rows, int width, int chromaWidth, ConversionPath path)
 {
     int done = 0;
 #ifdef LUMVARA_HAVE_X86_VECTORS
-    // The vector loop reads whole groups of 32 luma and 16 chroma samples;
-    // it stops before any group that would reach past the row.
-    if (path == ConversionPath::Fastest && processorHasAvx2()) {
-        done = convertColumnsAvx2(rows, std::min(width, chromaWidth * 2));
+    // The vector loops read whole groups of luma samples and the chroma
+    // samples serving them, never past the columns that have chroma: the
+    // 512-bit loop (64 columns a group) covers them all once they are at
+    // least one group wide, the 256-bit loop (32 a group) stops before a
+    // group that would reach past them.
+    const int vectorWidth = std::min(width, chromaWidth * 2);
+    if (path == ConversionPath::Fastest && processorHasAvx512() && vectorWidth >= 64) {
+        convertColumnsAvx512(rows, columnsBeforeAlignment(rows), vectorWidth);
+        done = vectorWidth;
+    }
+    if ((path == ConversionPath::Fastest || path == ConversionPath::Vector256) && processorHasAvx2()) {
+        done = convertColumnsAvx2(rows, done, vectorWidth);
     }
 #else
     (void)path;

@@ -31,14 +31,15 @@ I420Planes packedI420(const uint8_t* picture, int width, int height);
 uint64_t packedI420Size(int width, int height);
 
 enum class ConversionPath {
-    Fastest,  // vector code where the processor has it, else the tables
-    Tables,   // the table look-ups, pixel by pixel
+    Fastest,    // the widest vector code the processor has, else the tables
+    Vector256,  // at most 256-bit vector code (AVX2), else the tables
+    Tables,     // the table look-ups, pixel by pixel
 };
 
 // Writes width x height pixels, rows `dstPitch` bytes apart. Odd sizes: the
 // last column or row uses the chroma of the block beside it; a picture
 // without chroma samples (width or height 1) converts with neutral chroma.
-// Both paths give identical bytes.
+// Every path gives identical bytes.
 void convertI420ToBgrx(const I420Planes& src, uint8_t* dst, int dstPitch,
                        ConversionPath path = ConversionPath::Fastest);
 

@@ -1,4 +1,5 @@
-// I420 to BGRX conversion speed: ours (vector path and table path) against
+// I420 to BGRX conversion speed: ours (widest vector path, 256-bit path,
+// table path) against
 // libswscale (yuv420p to bgr0, bilinear) and libyuv I420ToARGB, at 1280x720
 // and 1920x1080. Before timing, checks that ours is bit-exact to the plain
 // formula and prints how far the other two differ from it.
@@ -94,11 +95,13 @@ bool checkExactness(int width, int height)
     std::vector<uint8_t> formula(p.out.size());
     lumvara::test::formulaConvert(p.planes, formula.data(), width * 4);
     std::vector<uint8_t> fastest(p.out.size());
+    std::vector<uint8_t> vector256(p.out.size());
     std::vector<uint8_t> tables(p.out.size());
     lumvara::convertI420ToBgrx(p.planes, fastest.data(), width * 4, ConversionPath::Fastest);
+    lumvara::convertI420ToBgrx(p.planes, vector256.data(), width * 4, ConversionPath::Vector256);
     lumvara::convertI420ToBgrx(p.planes, tables.data(), width * 4, ConversionPath::Tables);
-    const bool exact = fastest == formula && tables == formula;
-    std::printf("%dx%d: ours (vector and tables) %s to the table formula\n", width, height,
+    const bool exact = fastest == formula && vector256 == formula && tables == formula;
+    std::printf("%dx%d: ours (every vector path and tables) %s to the table formula\n", width, height,
                 exact ? "bit-exact" : "NOT bit-exact");
     std::vector<uint8_t> other(p.out.size());
     SwsContext* context = swscaleContext(width, height);
@@ -123,6 +126,17 @@ void BM_Ours(benchmark::State& state)
     Picture p = makePicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state) {
         lumvara::convertI420ToBgrx(p.planes, p.out.data(), p.width * 4, ConversionPath::Fastest);
+        benchmark::ClobberMemory();
+    }
+    setCounters(state, p.width, p.height);
+}
+
+// The 256-bit vector path alone, as processors without 512-bit vectors run.
+void BM_OursVector256(benchmark::State& state)
+{
+    Picture p = makePicture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        lumvara::convertI420ToBgrx(p.planes, p.out.data(), p.width * 4, ConversionPath::Vector256);
         benchmark::ClobberMemory();
     }
     setCounters(state, p.width, p.height);
@@ -168,6 +182,7 @@ void sizes(benchmark::internal::Benchmark* b)
 }
 
 BENCHMARK(BM_Ours)->Apply(sizes);
+BENCHMARK(BM_OursVector256)->Apply(sizes);
 BENCHMARK(BM_OursTables)->Apply(sizes);
 BENCHMARK(BM_Swscale)->Apply(sizes);
 #ifdef LUMVARA_BENCH_HAVE_LIBYUV

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -17,6 +18,19 @@ namespace {
 void referenceConvert(const I420Planes& src, uint8_t* dst, int pitch)
 {
     test::formulaConvert(src, dst, pitch);
+}
+
+std::string pathName(ConversionPath path)
+{
+    switch (path) {
+    case ConversionPath::Fastest:
+        return "fastest";
+    case ConversionPath::Vector256:
+        return "vector256";
+    case ConversionPath::Tables:
+        break;
+    }
+    return "tables";
 }
 
 struct Picture {
@@ -73,39 +87,72 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(SizeCase{640, 360, 640, 320}, SizeCase{64, 48, 67, 35},
                                          SizeCase{37, 23, 41, 19}, SizeCase{17, 2, 17, 9}, SizeCase{1, 1, 3, 1},
                                          SizeCase{2, 7, 5, 3}, SizeCase{1280, 720, 1283, 651}),
-                       ::testing::Values(ConversionPath::Fastest, ConversionPath::Tables)),
+                       ::testing::Values(ConversionPath::Fastest, ConversionPath::Vector256, ConversionPath::Tables)),
     [](const auto& c) {
         const SizeCase size = std::get<0>(c.param);
         return std::to_string(size.width) + "x" + std::to_string(size.height) + "_strides" +
-               std::to_string(size.lumaStride) + "_" + std::to_string(size.chromaStride) +
-               (std::get<1>(c.param) == ConversionPath::Fastest ? "_fastest" : "_tables");
+               std::to_string(size.lumaStride) + "_" + std::to_string(size.chromaStride) + "_" +
+               pathName(std::get<1>(c.param));
     });
 
-// Every combination of 0, 16, 235 and 255 in the three planes, through both
-// paths, in pictures wide enough for the vector code.
+// Output rows that share their place within a cache line, at every such
+// place: the widest vector path lines its stores up with the cache lines
+// and covers the columns in front and behind with overlapping groups. Every
+// byte equals the formula and nothing outside the rows is written.
+TEST(ColourConversion, RowsStartingAnywhereInACacheLineMatchFormula)
+{
+    std::mt19937 random(7);
+    for (const int width : {64, 66, 100, 127, 128, 190, 1920}) {
+        const int height = 5;
+        Picture picture = makePicture(width, height, width, width / 2, random);
+        const int pitch = (width * 4 + 63) / 64 * 64 + 64;  // a whole number of cache lines
+        for (const int offset : {0, 4, 16, 32, 60}) {
+            constexpr uint8_t kCanary = 0x5A;
+            std::vector<uint8_t> expected(static_cast<size_t>(pitch) * height + 128, kCanary);
+            std::vector<uint8_t> actual(expected.size(), kCanary);
+            // Where the rows start relative to a 64-byte boundary.
+            const auto base = reinterpret_cast<uintptr_t>(actual.data());
+            const size_t start = (64 - base % 64) % 64 + static_cast<size_t>(offset);
+            referenceConvert(picture.planes, expected.data() + start, pitch);
+            for (const ConversionPath path : {ConversionPath::Fastest, ConversionPath::Vector256}) {
+                std::fill(actual.begin(), actual.end(), kCanary);
+                convertI420ToBgrx(picture.planes, actual.data() + start, pitch, path);
+                const auto differ = std::mismatch(actual.begin(), actual.end(), expected.begin());
+                ASSERT_TRUE(differ.first == actual.end())
+                    << width << " wide, rows at " << offset << " bytes past a line, " << pathName(path)
+                    << ": first difference at byte " << (differ.first - actual.begin()) - static_cast<long>(start)
+                    << " of the picture";
+            }
+        }
+    }
+}
+
+// Every combination of 0, 16, 235 and 255 in the three planes, through every
+// path, in pictures wide enough for each vector code.
 TEST(ColourConversion, ExtremeValuesMatchFormula)
 {
     const uint8_t extremes[] = {0, 16, 235, 255};
     for (uint8_t y : extremes) {
         for (uint8_t a : extremes) {
             for (uint8_t b : extremes) {
-                constexpr int w = 34;
+                constexpr int w = 130;
                 constexpr int h = 4;
                 std::vector<uint8_t> luma(w * h, y), cb(w / 2 * h / 2, a), cr(w / 2 * h / 2, b);
                 const I420Planes planes{luma.data(), cb.data(), cr.data(), w, w / 2, w, h};
-                std::vector<uint8_t> expected(w * h * 4), fast(w * h * 4), tables(w * h * 4);
+                std::vector<uint8_t> expected(w * h * 4), actual(w * h * 4);
                 referenceConvert(planes, expected.data(), w * 4);
-                convertI420ToBgrx(planes, fast.data(), w * 4, ConversionPath::Fastest);
-                convertI420ToBgrx(planes, tables.data(), w * 4, ConversionPath::Tables);
-                ASSERT_EQ(fast, expected) << int(y) << " " << int(a) << " " << int(b);
-                ASSERT_EQ(tables, expected) << int(y) << " " << int(a) << " " << int(b);
+                for (const ConversionPath path :
+                     {ConversionPath::Fastest, ConversionPath::Vector256, ConversionPath::Tables}) {
+                    convertI420ToBgrx(planes, actual.data(), w * 4, path);
+                    ASSERT_EQ(actual, expected) << int(y) << " " << int(a) << " " << int(b) << " " << pathName(path);
+                }
             }
         }
     }
 }
 
-// Every luma value with every chroma pair, 2^24 pixels, through the vector
-// path: its 16-bit carry arithmetic must match the formula everywhere.
+// Every luma value with every chroma pair, 2^24 pixels, through each vector
+// path: their 16-bit carry arithmetic must match the formula everywhere.
 TEST(ColourConversion, EveryInputCombinationMatchesFormula)
 {
     constexpr int w = 512;  // 256 blocks: one per Cr value
@@ -126,8 +173,10 @@ TEST(ColourConversion, EveryInputCombinationMatchesFormula)
         std::fill(cb.begin(), cb.end(), static_cast<uint8_t>(blue));
         const I420Planes planes{luma.data(), cb.data(), cr.data(), w, w / 2, w, h};
         referenceConvert(planes, expected.data(), w * 4);
-        convertI420ToBgrx(planes, actual.data(), w * 4, ConversionPath::Fastest);
-        ASSERT_EQ(actual, expected) << "cb " << blue;
+        for (const ConversionPath path : {ConversionPath::Fastest, ConversionPath::Vector256}) {
+            convertI420ToBgrx(planes, actual.data(), w * 4, path);
+            ASSERT_EQ(actual, expected) << "cb " << blue << " " << pathName(path);
+        }
     }
 }
 
