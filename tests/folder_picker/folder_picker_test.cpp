@@ -234,6 +234,7 @@ class PrivateBus {
 // request's object path, then its Response signal.
 class FakePortal {
  public:
+  static constexpr uint32_t kRefuse = 99;  // answer OpenFile with an error
   FakePortal(const std::string& address, uint32_t response, std::string uri)
       : response_(response), uri_(std::move(uri)) {
     DBusError error;
@@ -311,6 +312,13 @@ class FakePortal {
       last_ = request;
     }
     ++requests_;
+    if (response_ == kRefuse) {
+      DBusMessage* error = dbus_message_new_error(call, DBUS_ERROR_UNKNOWN_METHOD, "no file chooser backend");
+      dbus_connection_send(connection_, error, nullptr);
+      dbus_message_unref(error);
+      dbus_connection_flush(connection_);
+      return;
+    }
 
     DBusMessage* reply = dbus_message_new_method_return(call);
     const char* handle = path.c_str();
@@ -390,6 +398,15 @@ TEST_F(FolderPickerPortal, PortalCancelIsFinal) {
   EXPECT_EQ(ChooseFolder("Selection"), std::nullopt);
   EXPECT_EQ(portal.requests(), 1);
   EXPECT_FALSE(ZenityRan());  // the user answered; no second dialog
+}
+
+TEST_F(FolderPickerPortal, RefusingPortalFallsBackToZenity) {
+  InstallZenity("/srv/fallback");
+  FakePortal portal(bus_->address(), FakePortal::kRefuse, "");
+  ASSERT_TRUE(portal.ready());
+  EXPECT_EQ(ChooseFolder("Selection"), std::optional<std::string>("/srv/fallback"));
+  EXPECT_EQ(portal.requests(), 1);
+  EXPECT_TRUE(ZenityRan());
 }
 
 TEST_F(FolderPickerPortal, BusWithoutPortalFallsBackToZenity) {
