@@ -240,7 +240,7 @@ static void toggle_recording(Viewer* viewer) {
     complain("the recording did not start");
     return;
   }
-  snprintf(text, sizeof text, "recording into %s/%s", root, viewer->tag);
+  snprintf(text, sizeof text, "recording on: AVI files under %s", root);
   say(text);
 }
 
@@ -520,6 +520,11 @@ static int open_all(Viewer* viewer) {
 
   x_player_initPlayLib();
   device_net_work_init();
+  if (!options->headless && getenv("DISPLAY") == NULL && getenv("WAYLAND_DISPLAY") == NULL &&
+      getenv("SDL_VIDEODRIVER") == NULL) {
+    complain("cannot open a window: no display (DISPLAY or WAYLAND_DISPLAY); --headless runs without one");
+    return VIEW_EXIT_FAILURE;
+  }
   viewer->window = lumvara_window_create(options->headless ? LUMVARA_WINDOW_HEADLESS : LUMVARA_WINDOW_SDL,
                                          "lumvara-view", options->width > 0 ? options->width : DEFAULT_WIDTH,
                                          options->height > 0 ? options->height : DEFAULT_HEIGHT);
@@ -594,7 +599,14 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   code = open_all(&viewer);
-  if (code == VIEW_EXIT_OK) code = watch(&viewer);
+  if (code == VIEW_EXIT_OK) {
+    const long long start = now_ms();
+    char text[128];
+    code = watch(&viewer);
+    snprintf(text, sizeof text, "%lu pictures shown in %.1f s",
+             lumvara_window_changes(viewer.window), (double)(now_ms() - start) / 1000.0);
+    say(text);
+  }
   close_all(&viewer);
   return code;
 }

@@ -79,10 +79,12 @@ LUMVARA_API int lumvara_window_set_rect(LumvaraWindow window, int x, int y, int 
 LUMVARA_API int lumvara_window_set_title(LumvaraWindow window, const char* title);
 
 /* Full screen (1) or back to a normal window (0) for a top-level desktop
-   window: it covers its screen without borders, and the host hears the new
-   size (LUMVARA_WINDOW_EVENT_SIZE) as for any resize. Call it on the
-   window's thread. Returns 1, or 0 for an invalid handle, a child window or
-   a window whose kind has no screen to fill (headless). */
+   window: it covers its screen without borders, and 0 gives it back its
+   borders and its earlier rectangle; the host hears the new size
+   (LUMVARA_WINDOW_EVENT_SIZE) as for any resize. Call it on the window's
+   thread. Returns 1 (also when the window already is so), or 0 for an
+   invalid handle, a child window or a window whose kind has no screen to
+   fill (headless). */
 LUMVARA_API int lumvara_window_set_fullscreen(LumvaraWindow window, int on);
 
 /* Shows (1) or hides (0) a window. Returns 1, or 0 for an invalid handle. */

@@ -53,9 +53,9 @@ class Presenter {
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SetVisible(bool visible) = 0;
   virtual void SetTopmost(bool topmost) = 0;
-  // Makes the output cover its whole screen without borders (true) or a
-  // normal window again; a size change comes back through the sink's
-  // Resized. False when the backend has no screen to fill (the default).
+  // Takes the borders off the output for a full-screen window (true) or
+  // gives them back; the window tree sets the screen-sized rectangle. False
+  // when the backend has no screen to fill (the default).
   virtual bool SetFullscreen(bool on) {
     (void)on;
     return false;

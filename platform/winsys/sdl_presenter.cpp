@@ -140,12 +140,13 @@ class SdlPresenter final : public Presenter {
     if (window_) SDL_SetWindowAlwaysOnTop(window_, topmost ? SDL_TRUE : SDL_FALSE);
   }
 
+  // The window tree gives the window the screen's rectangle; here it only
+  // loses (or gets back) its borders. This works with any window manager and
+  // with none (an X server on its own ignores full-screen requests).
   bool SetFullscreen(bool on) override {
     if (!window_) return false;
-    if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
-      logf("SDL full screen change failed: %s\n", SDL_GetError());
-      return false;
-    }
+    SDL_SetWindowBordered(window_, on ? SDL_FALSE : SDL_TRUE);
+    if (on) SDL_RaiseWindow(window_);
     return true;
   }
 

@@ -24,6 +24,8 @@ struct HostWindow {
   LumvaraWindowEventHandler handler = nullptr;
   void* context = nullptr;
   bool closed = false;
+  bool fullscreen = false;
+  Rect normal_rect;  // where a full-screen window goes back to
 };
 
 std::mutex& HostMutex() {
@@ -186,7 +188,29 @@ LUMVARA_API int lumvara_window_set_title(LumvaraWindow window, const char* title
 }
 
 LUMVARA_API int lumvara_window_set_fullscreen(LumvaraWindow window, int on) {
-  return SetPresenterFullscreen(window, on != 0) ? 1 : 0;
+  Rect target;
+  {
+    std::lock_guard lock(HostMutex());
+    auto it = Hosts().find(window);
+    if (it == Hosts().end()) return 0;
+    if (it->second.fullscreen == (on != 0)) return 1;
+    if (on) {
+      Rect current;
+      if (!GetWindowRect(window, &current)) return 0;
+      it->second.normal_rect = current;
+      target = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    } else {
+      target = it->second.normal_rect;
+    }
+  }
+  if (!SetPresenterFullscreen(window, on != 0)) return 0;
+  {
+    std::lock_guard lock(HostMutex());
+    auto it = Hosts().find(window);
+    if (it != Hosts().end()) it->second.fullscreen = on != 0;
+  }
+  // The host hears the new size (WM_SIZE) like any other resize.
+  return MoveWindow(window, target.left, target.top, target.width(), target.height(), true) ? 1 : 0;
 }
 
 LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible) {

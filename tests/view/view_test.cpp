@@ -279,7 +279,7 @@ TEST_F(ViewAgainstSimulator, HeadlessSnapshotsShowAMovingPicture) {
   const std::vector<std::string> files = snapshots.Files(".bmp");
   ASSERT_GE(files.size(), 2u) << view.Output();
   for (const auto& file : files) {
-    EXPECT_EQ(Identify(file), "BMP 640 360") << file;
+    EXPECT_EQ(Identify(file), "BMP3 640 360") << file;
     EXPECT_TRUE(view.Said("snapshot " + file)) << view.Output();
   }
   EXPECT_GT(Spread(files.front()), 0.05) << "a flat picture: " << files.front();
@@ -315,12 +315,12 @@ TEST_P(ViewPlayback, ShowsTheSdRecording) {
 }
 
 const PlaybackCase kPlayback[] = {
-    {"H264", {"--sd", "20261209080000_000.h264"}, ".bmp", "BMP 640 360"},
+    {"H264", {"--sd", "20261209080000_000.h264"}, ".bmp", "BMP3 640 360"},
     {"Mjpeg", {"--sd", "20261210073000_003.mjpg", "--mjpeg"}, ".jpg", "JPEG 640 360"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Recordings, ViewPlayback, ::testing::ValuesIn(kPlayback),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 struct FailureCase {
   const char* name;
@@ -387,7 +387,7 @@ const FailureCase kFailures[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ViewFailures, ::testing::ValuesIn(kFailures),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 // ---- The desktop window, on a private X server ----------------------------
 
@@ -469,7 +469,9 @@ TEST_F(ViewWindow, ShowsTheLiveVideoAndFollowsItsKeys) {
 
   Key(id, "s");
   EXPECT_TRUE(WaitFor([&] { return !snapshots.Files(".bmp").empty(); }, 10s)) << view.Output();
-  if (!snapshots.Files(".bmp").empty()) EXPECT_EQ(Identify(snapshots.Files(".bmp")[0]), "BMP 640 360");
+  if (!snapshots.Files(".bmp").empty()) {
+    EXPECT_EQ(Identify(snapshots.Files(".bmp")[0]), "BMP3 640 360");
+  }
 
   Key(id, "m");
   EXPECT_TRUE(WaitFor([&] { return view.Said("render effect 1"); }, 10s)) << view.Output();
@@ -479,9 +481,10 @@ TEST_F(ViewWindow, ShowsTheLiveVideoAndFollowsItsKeys) {
   Key(id, "r");
   EXPECT_TRUE(WaitFor([&] { return Title(id).find("recording on") != std::string::npos; }, 10s))
       << Title(id) << "\n" << view.Output();
+  // A file begins at the next key frame (every 2 s).
+  EXPECT_TRUE(WaitFor([&] { return !records.Files(".avi").empty(); }, 10s)) << view.Output();
   Key(id, "r");
   EXPECT_TRUE(WaitFor([&] { return view.Said("recording off"); }, 10s)) << view.Output();
-  EXPECT_FALSE(records.Files(".avi").empty()) << view.Output();
 
   // Full screen fills the 800 x 600 screen, and back.
   Key(id, "f");
