@@ -1,9 +1,12 @@
 #pragma once
 // The system mixer: volume and mute of the default output (speakers) and
-// the default input (microphone) through PulseAudio. Each object is one
-// short-lived connection; every call waits for the server's answer.
+// the default input (microphone), of the sound backend the environment
+// selects when the mixer opens (platform/wave/wave_backend.h): PulseAudio
+// (mixer_pulse.cpp) or the file backend's levels, kept in this process and
+// applied to its streams (mixer_file.cpp). Each object is short-lived; every
+// call has taken effect when it returns.
 
-#include "platform/wave/pulse_connection.h"
+#include "platform/wave/wave_buffer.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,25 +22,29 @@ struct MixerControl {
     std::uint8_t channels = 1;
 };
 
-// The normal (100 %) volume of a sink or source; louder values amplify.
-inline constexpr std::int64_t kMixerVolumeMaximum = PA_VOLUME_NORM;
-inline constexpr std::int64_t kMixerVolumeLimit = PA_VOLUME_MAX;
+// The normal (100 %) volume of a line; louder values amplify.
+inline constexpr std::int64_t kMixerVolumeMaximum = kWaveVolumeNorm;
+inline constexpr std::int64_t kMixerVolumeLimit = kWaveVolumeLimit;
 
 class MixerDevice {
 public:
-    // nullptr when no server answers (bounded, quiet).
+    // nullptr when the backend is not reachable (no server answers, an
+    // unknown backend name); bounded and quiet.
     static std::unique_ptr<MixerDevice> Open();
 
+    virtual ~MixerDevice() = default;
+    MixerDevice(const MixerDevice&) = delete;
+    MixerDevice& operator=(const MixerDevice&) = delete;
+
     // The line's current control values; empty when the line does not exist.
-    std::optional<MixerControl> Read(MixerLine line);
+    virtual std::optional<MixerControl> Read(MixerLine line) = 0;
 
     // Sets every channel of the line to `volume` (0..kMixerVolumeLimit).
-    bool SetVolume(MixerLine line, std::uint32_t volume);
-    bool SetMute(MixerLine line, bool muted);
+    virtual bool SetVolume(MixerLine line, std::uint32_t volume) = 0;
+    virtual bool SetMute(MixerLine line, bool muted) = 0;
 
-private:
+protected:
     MixerDevice() = default;
-    std::unique_ptr<PulseConnection> connection_;
 };
 
 }  // namespace lumvara
