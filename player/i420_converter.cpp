@@ -1,6 +1,7 @@
 #include "player/i420_converter.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "player/colour_tables.h"
