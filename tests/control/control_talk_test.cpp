@@ -72,7 +72,8 @@ TEST_F(TalkTest, TheCameraHearsTheMicrophonesTone) {
   const std::string play = "paplay --raw --format=s16le --rate=8000 --channels=1 --latency-msec=50 --device=mic '" +
                            tone.string() + "' >/dev/null 2>&1";
   ASSERT_EQ(std::system(play.c_str()), 0);
-  // The last blocks may still be on their way.
+  // The last blocks may still be on their way; most of the 1.5 s tone
+  // (about 10000 samples above the threshold) must arrive.
   auto loud = [&] {
     int count = 0;
     for (const auto& session : simulator_->talkSessions()) {
@@ -80,7 +81,7 @@ TEST_F(TalkTest, TheCameraHearsTheMicrophonesTone) {
     }
     return count;
   };
-  EXPECT_TRUE(PumpUntil([&] { return loud() >= 9000; }, 5s)) << loud();
+  EXPECT_TRUE(PumpUntil([&] { return loud() >= 7500; }, 5s)) << loud();
   EXPECT_EQ(Call("StopTalk"), 0);
   EXPECT_EQ(Call("StopVideo"), 0);
 
@@ -99,21 +100,27 @@ TEST_F(TalkTest, TheCameraHearsTheMicrophonesTone) {
   const std::vector<int16_t> pcm = ReadWav(wavs[0]);
   ASSERT_FALSE(pcm.empty());
 
-  // The loud part: about 1.5 s of the tone, at its frequency.
-  size_t first = 0;
-  while (first < pcm.size() && std::abs(pcm[first]) < 2000) ++first;
-  ASSERT_LT(first, pcm.size()) << "the tone never reached the camera";
-  size_t last = pcm.size();
-  while (last > first && std::abs(pcm[last - 1]) < 2000) --last;
-  const double seconds = static_cast<double>(last - first) / kRate;
-  EXPECT_GT(seconds, 1.2);
-  EXPECT_LT(seconds, 1.8);
+  // The tone, block by block: a gap the sound server makes in the capture
+  // only shortens it. Each loud 64 ms block (as the camera received it)
+  // carries the tone's frequency.
+  constexpr size_t kBlock = 512;
+  int loudBlocks = 0;
   int crossings = 0;
-  for (size_t i = first + 1; i < last; ++i) {
-    if ((pcm[i - 1] < 0) != (pcm[i] < 0)) ++crossings;
+  for (size_t start = 0; start + kBlock <= pcm.size(); start += kBlock) {
+    int loudSamples = 0;
+    for (size_t i = start; i < start + kBlock; ++i) loudSamples += std::abs(pcm[i]) > 2000 ? 1 : 0;
+    if (loudSamples < static_cast<int>(kBlock) / 2) continue;
+    ++loudBlocks;
+    for (size_t i = start + 1; i < start + kBlock; ++i) {
+      if ((pcm[i - 1] < 0) != (pcm[i] < 0)) ++crossings;
+    }
   }
+  const double seconds = loudBlocks * static_cast<double>(kBlock) / kRate;
+  EXPECT_GT(seconds, 1.0) << "most of the 1.5 s tone arrived";
+  EXPECT_LT(seconds, 1.7);
+  ASSERT_GT(loudBlocks, 0);
   const double hz = crossings / 2.0 / seconds;
-  EXPECT_NEAR(hz, kToneHz, 50);
+  EXPECT_NEAR(hz, kToneHz, 30);
 }
 
 }  // namespace
