@@ -191,6 +191,7 @@ const CrashCase kCrashCases[] = {
     {"AbortToDefaultAction", {"abort"}, 0, SIGABRT},
     {"DivideByZeroToHostHandler", {"fpe", "host"}, 77, 0},
     {"DivideByZeroToDefaultAction", {"fpe", "thread"}, 0, SIGFPE},
+    {"StackOverflowOnTheSignalStack", {"overflow"}, 0, SIGSEGV},
 };
 
 TEST_F(CrashDump, EachFatalSignalLeavesOneDumpAndEndsAsBefore) {

@@ -1,7 +1,7 @@
 /* A host program for the crash tests: it may install its own handler,
    loads liblumvara.so with dlopen and then crashes (or unloads it).
 
-     crash_helper LIBRARY segv|abort|fpe [host] [thread]
+     crash_helper LIBRARY segv|abort|fpe|overflow [host] [thread]
        host:   install a handler for the signal first; it prints
                "host handler ran" and exits with status 77
        thread: start a second thread that blocks before crashing
@@ -80,6 +80,15 @@ __attribute__((noinline)) int lumvara_test_divide(volatile int divisor) {
   return 1000 / divisor;
 }
 
+/* Runs off the end of the stack: the handler has to run on its own stack.
+   The limit is never reached; it only tells the compiler the recursion ends. */
+__attribute__((noinline)) int lumvara_test_recurse(volatile int depth) {
+  volatile char frame[1024];
+  frame[0] = (char)depth;
+  if (depth == 0x7FFFFFFF) return frame[0];
+  return lumvara_test_recurse(depth + 1) + frame[0];
+}
+
 static void* load(const char* library) {
   void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
@@ -112,12 +121,12 @@ static int unload_check(const char* library) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: %s LIBRARY segv|abort|fpe|unload [host] [thread]\n", argv[0]);
+    fprintf(stderr, "usage: %s LIBRARY segv|abort|fpe|overflow|unload [host] [thread]\n", argv[0]);
     return 2;
   }
   const char* mode = argv[2];
   if (strcmp(mode, "unload") == 0) return unload_check(argv[1]);
-  int signo = strcmp(mode, "abort") == 0 ? SIGABRT : strcmp(mode, "fpe") == 0 ? SIGFPE : SIGSEGV;
+  const int signo = strcmp(mode, "abort") == 0 ? SIGABRT : strcmp(mode, "fpe") == 0 ? SIGFPE : SIGSEGV;
   int host = 0;
   int thread = 0;
   for (int i = 3; i < argc; ++i) {
@@ -135,6 +144,7 @@ int main(int argc, char** argv) {
   fflush(stdout);
   if (signo == SIGABRT) abort();
   if (signo == SIGFPE) return lumvara_test_divide(0);
+  if (strcmp(mode, "overflow") == 0) return lumvara_test_recurse(0);
   lumvara_test_crash_here();
   return 0;
 }
