@@ -192,6 +192,7 @@ const CrashCase kCrashCases[] = {
     {"DivideByZeroToHostHandler", {"fpe", "host"}, 77, 0},
     {"DivideByZeroToDefaultAction", {"fpe", "thread"}, 0, SIGFPE},
     {"StackOverflowOnTheSignalStack", {"overflow"}, 0, SIGSEGV},
+    {"TwoThreadsCrashingAtOnce", {"segv", "both"}, 0, SIGSEGV},
 };
 
 TEST_F(CrashDump, EachFatalSignalLeavesOneDumpAndEndsAsBefore) {

@@ -5,6 +5,7 @@
        host:   install a handler for the signal first; it prints
                "host handler ran" and exits with status 77
        thread: start a second thread that blocks before crashing
+       both:   a second thread crashes at the same moment
      crash_helper LIBRARY unload
        exits 0 when loading replaced the host's SIGSEGV handler and
        unloading put it back
@@ -37,12 +38,24 @@ static void install_host(int signo) {
   sigaction(signo, &action, NULL);
 }
 
+void lumvara_test_crash_here(void);
+
 static volatile long blocked_tid;
 
 static void* blocked_thread(void* arg) {
   (void)arg;
   blocked_tid = (long)syscall(SYS_gettid);
   for (;;) pause();
+  return NULL;
+}
+
+static pthread_barrier_t start_together;
+
+/* Crashes at the same moment as the main thread. */
+static void* crashing_thread(void* arg) {
+  (void)arg;
+  pthread_barrier_wait(&start_together);
+  lumvara_test_crash_here();
   return NULL;
 }
 
@@ -129,9 +142,11 @@ int main(int argc, char** argv) {
   const int signo = strcmp(mode, "abort") == 0 ? SIGABRT : strcmp(mode, "fpe") == 0 ? SIGFPE : SIGSEGV;
   int host = 0;
   int thread = 0;
+  int both = 0;
   for (int i = 3; i < argc; ++i) {
     if (strcmp(argv[i], "host") == 0) host = 1;
     if (strcmp(argv[i], "thread") == 0) thread = 1;
+    if (strcmp(argv[i], "both") == 0) both = 1;
   }
   if (host) install_host(signo);
   load(argv[1]);
@@ -140,8 +155,14 @@ int main(int argc, char** argv) {
     pthread_create(&other, NULL, blocked_thread, NULL);
     wait_until_blocked();
   }
+  if (both) {
+    pthread_t other;
+    pthread_barrier_init(&start_together, NULL, 2);
+    pthread_create(&other, NULL, crashing_thread, NULL);
+  }
   printf("tid=%ld\n", (long)syscall(SYS_gettid));
   fflush(stdout);
+  if (both) pthread_barrier_wait(&start_together);
   if (signo == SIGABRT) abort();
   if (signo == SIGFPE) return lumvara_test_divide(0);
   if (strcmp(mode, "overflow") == 0) return lumvara_test_recurse(0);
