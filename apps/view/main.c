@@ -254,7 +254,9 @@ static void toggle_sound(Viewer* viewer) {
     say("sound off");
     return;
   }
-  if (x_player_openSound(viewer->player) != 1) {
+  /* The MJPEG player answers 1 when its output opened; the H.264 player
+     answers 0 either way (and stays silent when no output opened). */
+  if (x_player_openSound(viewer->player) != 1 && viewer->options.mjpeg) {
     complain("no sound: the player cannot open the sound output (is a sound server running?)");
     return;
   }
