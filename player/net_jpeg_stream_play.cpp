@@ -11,6 +11,7 @@
 #include "platform/gfx/device_context.h"
 #include "platform/gfx/surface.h"
 #include "platform/jpeg/jpeg_decoder.h"
+#include "platform/sync/thread_priority.h"
 #include "player/drawing_token.h"
 
 namespace lumvara {
@@ -208,6 +209,9 @@ CNetJpegStreamPlay::FramePtr CNetJpegStreamPlay::dequeuePicture()
 
 void CNetJpegStreamPlay::renderLoop()
 {
+    // Pictures are due on the tick; where the system allows it, the render
+    // thread runs ahead of ordinary work.
+    setCurrentThreadPriority(ThreadPriority::TimeCritical);
     JpegDecoder decoder;
     BgrxImage image;
     DrawBuffers buffers;

@@ -237,6 +237,26 @@ TEST_F(JpegPlayer, H264AndAlawFramesAreQueuedAndDiscardedUnshown)
     EXPECT_EQ(window.colourAt(32, 24), Colour::Green);
 }
 
+TEST(JpegPlayerWithoutDrawingLayer, TakesPicturesButDrawsNothing)
+{
+    ASSERT_FALSE(drawingStarted());
+    HeadlessWindow window(0, 0, 64, 48);
+    const Colour before = window.colourAt(32, 24);
+    JpegPlayerOptions options;
+    options.tickMs = 0;
+    CNetJpegStreamPlay player(options);
+    player.setPlayWnd(window.handle());
+    ASSERT_EQ(player.startPlay(), 1);
+    ASSERT_EQ(player.inputNetFrame(nullptr, 0), 0);
+    const auto frame = frameOf(LUMVARA_FRAME_KIND_JPEG, solidJpeg(Colour::Red));
+    ASSERT_EQ(player.inputNetFrame(frame.data(), static_cast<uint32_t>(frame.size())), 1);
+    player.tick();
+    ASSERT_TRUE(waitUntil([&] { return player.counters().ticks > 0; }));
+    EXPECT_EQ(player.counters().pictures, 1u);
+    EXPECT_EQ(player.counters().drawn, 0u);
+    EXPECT_EQ(window.colourAt(32, 24), before);
+}
+
 TEST_F(JpegPlayer, MalformedFramesAreRefusedAndFramesWhileStoppedNotTaken)
 {
     CNetJpegStreamPlay player(stepped());
