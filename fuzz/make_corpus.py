@@ -193,6 +193,37 @@ def make_seeds(camsim, port, search_port):
     write("h264", "key_and_three", b"".join(struct.pack("<H", len(u)) + u for u in units if len(u) < 65536))
     write("h264", "key_only", struct.pack("<H", len(units[0])) + units[0])
 
+    make_player_seeds(video, notices, adpcm, playback)
+
+
+CAMERA_KINDS = [0, 1, 3, 6, 7, 8, 32, 33, 34, 35, 200, 201, 202, 203]
+
+
+def player_steps(frames, ticks_after_each=1, calls=b""):
+    """A player fuzzer's script (see fuzz/player_fuzz_input.h): each frame
+    as a step, each followed by ticks; window calls at the end."""
+    out = b""
+    for frame in frames:
+        kind = frame[4]
+        time_, length = struct.unpack_from("<I", frame, 8)[0], struct.unpack_from("<I", frame, 16)[0]
+        zone = frame[25]
+        selector = CAMERA_KINDS.index(kind) if kind in CAMERA_KINDS and kind < 0x80 else kind
+        out += bytes([0, selector]) + struct.pack("<IBH", time_, zone, length) + frame[HEADER:]
+        out += b"\x02" * ticks_after_each
+    return out + calls
+
+
+def make_player_seeds(video, notices, adpcm, playback):
+    write("player_h264", "key_other_audio_notices",
+          player_steps(video[:2] + adpcm[:1] + notices[:1]))
+    # Window calls between pictures: effect, snapshot buffer, resize, restart.
+    calls = bytes([3 | (0 << 2)]) + struct.pack("<i", 2) + bytes([3 | (3 << 2)]) + b"\0" * 4 + \
+        bytes([3 | (6 << 2)]) + struct.pack("<i", 100 | (57 << 9)) + bytes([3 | (2 << 2)]) + b"\0" * 4
+    write("player_h264", "calls", player_steps(video[:2], 1, calls) + player_steps(video[:1]))
+    write("player_jpeg", "pictures_audio_notices", player_steps(playback[:1] + adpcm[:1] + notices[:1]))
+    calls = bytes([3 | (0 << 2)]) + struct.pack("<i", 1) + bytes([3 | (3 << 2)]) + struct.pack("<i", 64 | (30 << 9))
+    write("player_jpeg", "calls", player_steps(playback[:1], 1, calls) + player_steps(playback[:1]))
+
 
 def make_refusal_seeds(port):
     refused = live(port, 1)
