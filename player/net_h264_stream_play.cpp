@@ -158,6 +158,8 @@ int CNetH264StreamPlay::stopPlay()
         std::lock_guard<std::mutex> guard(renderer_.pictureLock());
         renderer_.release();
         lastPicture_.reset();
+        lastPictureWidth_ = 0;
+        lastPictureHeight_ = 0;
     }
     joinAudioThread();
     decodeBuffer_.reset();
@@ -217,16 +219,16 @@ int CNetH264StreamPlay::renderActualProportion(int32_t flag)
 
 int CNetH264StreamPlay::refreshLastPicture()
 {
-    const int32_t width = pictureWidth_.load();
-    const int32_t height = pictureHeight_.load();
-    if (width == 0 || height == 0) {
+    if (pictureWidth_.load() == 0) {
         return 0;
     }
     std::lock_guard<std::mutex> guard(renderer_.pictureLock());
-    if (lastPicture_ == nullptr) {
+    // The size that belongs to the last picture, not that of a picture the
+    // decode thread is copying out right now.
+    if (lastPicture_ == nullptr || lastPictureWidth_ == 0) {
         return 0;  // stopped meanwhile
     }
-    if (renderer_.loadPicture(lastPicture_.get(), width, height, window_.load())) {
+    if (renderer_.loadPicture(lastPicture_.get(), lastPictureWidth_, lastPictureHeight_, window_.load())) {
         renderer_.presentPicture();
     }
     return 1;
@@ -363,6 +365,7 @@ H264PlayTrace CNetH264StreamPlay::trace() const
     trace.framesTaken = framesTaken_.load();
     trace.picturesShown = picturesShown_.load();
     trace.lastTakenTime = lastTakenTime_.load();
+    trace.lastShownTime = lastShownTime_.load();
     trace.audioFramesPlayed = audioFramesPlayed_.load();
     trace.keyFrameWaits = keyFrameWaits_.load();
     return trace;
@@ -444,9 +447,12 @@ bool CNetH264StreamPlay::decodeFrame(const uint8_t* block)
     // The new picture becomes the last picture; the old one's buffer takes
     // the next decode.
     lastPicture_.swap(decodeBuffer_);
+    lastPictureWidth_ = width;
+    lastPictureHeight_ = height;
     renderer_.setFrameTime(static_cast<int64_t>(header.time), header.zone);
     if (renderer_.loadPicture(lastPicture_.get(), width, height, window_.load())) {
         renderer_.presentPicture();
+        lastShownTime_.store(header.time);
         picturesShown_.fetch_add(1);
     }
     return true;

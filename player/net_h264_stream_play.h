@@ -62,6 +62,7 @@ struct H264PlayTrace {
     uint32_t framesTaken = 0;     // frames handed to the decoder
     uint32_t picturesShown = 0;   // pictures loaded and presented
     uint32_t lastTakenTime = 0;   // `time` of the last frame taken
+    uint32_t lastShownTime = 0;   // `time` of the last picture presented
     uint32_t audioFramesPlayed = 0;  // audio frames handed to the sound output
     uint32_t keyFrameWaits = 0;   // times a full queue started waiting for a key frame
 };
@@ -142,6 +143,8 @@ private:
     // under the lock, so the last picture is always whole.
     std::unique_ptr<uint8_t[]> decodeBuffer_;
     std::unique_ptr<uint8_t[]> lastPicture_;  // guarded by the picture lock
+    int32_t lastPictureWidth_ = 0;            // guarded by the picture lock
+    int32_t lastPictureHeight_ = 0;
     std::unique_ptr<H264Decoder> decoder_;
     std::thread decodeThread_;
 
@@ -177,6 +180,7 @@ private:
     std::atomic<uint32_t> framesTaken_{0};
     std::atomic<uint32_t> picturesShown_{0};
     std::atomic<uint32_t> lastTakenTime_{0};
+    std::atomic<uint32_t> lastShownTime_{0};
     std::atomic<uint32_t> audioFramesPlayed_{0};
     std::atomic<uint32_t> keyFrameWaits_{0};
 };

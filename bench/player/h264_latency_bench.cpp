@@ -46,7 +46,7 @@ void measure(int width, int height, int seconds)
             if (trace.picturesShown != shown) {
                 shown = trace.picturesShown;
                 const auto now = Clock::now();
-                const uint32_t index = trace.lastTakenTime;
+                const uint32_t index = trace.lastShownTime;
                 if (index < count) {
                     latencies.push_back(std::chrono::duration<double, std::milli>(now - given[index]).count());
                 }

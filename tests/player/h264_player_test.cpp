@@ -247,13 +247,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
         const uint32_t lastTime = 1700000000 + static_cast<uint32_t>(to - 1);
-        ASSERT_TRUE(waitFor([&] {
-            const H264PlayTrace trace = player_.trace();
-            return trace.lastTakenTime == lastTime && player_.getListFrameNum() == 0;
-        }));
-        // The picture of the last frame taken is presented under the picture
-        // lock; taking it once more waits for that presentation.
-        std::lock_guard<std::mutex> guard(player_.renderer().pictureLock());
+        ASSERT_TRUE(waitFor([&] { return player_.trace().lastShownTime == lastTime; }));
     }
 
     std::vector<uint8_t> pixels() { return window_.pixels(); }
