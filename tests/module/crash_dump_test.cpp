@@ -191,6 +191,10 @@ const CrashCase kCrashCases[] = {
     {"AbortToDefaultAction", {"abort"}, 0, SIGABRT},
     {"DivideByZeroToHostHandler", {"fpe", "host"}, 77, 0},
     {"DivideByZeroToDefaultAction", {"fpe", "thread"}, 0, SIGFPE},
+    {"IllegalInstructionToHostHandler", {"ill", "host"}, 77, 0},
+    {"IllegalInstructionToDefaultAction", {"ill"}, 0, SIGILL},
+    {"BusErrorToHostHandler", {"bus", "host"}, 77, 0},
+    {"BusErrorToDefaultAction", {"bus"}, 0, SIGBUS},
     {"StackOverflowOnTheSignalStack", {"overflow"}, 0, SIGSEGV},
     {"TwoThreadsCrashingAtOnce", {"segv", "both"}, 0, SIGSEGV},
 };

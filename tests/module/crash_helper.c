@@ -1,7 +1,7 @@
 /* A host program for the crash tests: it may install its own handler,
    loads liblumvara.so with dlopen and then crashes (or unloads it).
 
-     crash_helper LIBRARY segv|abort|fpe|overflow [host] [thread]
+     crash_helper LIBRARY segv|abort|fpe|ill|bus|overflow [host] [thread]
        host:   install a handler for the signal first; it prints
                "host handler ran" and exits with status 77
        thread: start a second thread that blocks before crashing
@@ -18,6 +18,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -93,6 +94,18 @@ __attribute__((noinline)) int lumvara_test_divide(volatile int divisor) {
   return 1000 / divisor;
 }
 
+/* An undefined instruction: SIGILL. */
+__attribute__((noinline)) void lumvara_test_trap(void) { __builtin_trap(); }
+
+/* Reads a mapped page past the end of its file: SIGBUS. */
+__attribute__((noinline)) int lumvara_test_bus(void) {
+  FILE* file = tmpfile();
+  if (!file) return 1;
+  volatile char* page = mmap(NULL, 4096, PROT_READ, MAP_SHARED, fileno(file), 0);
+  if (page == MAP_FAILED) return 1;
+  return page[0];
+}
+
 /* Runs off the end of the stack: the handler has to run on its own stack.
    The limit is never reached; it only tells the compiler the recursion ends. */
 __attribute__((noinline)) int lumvara_test_recurse(volatile int depth) {
@@ -134,12 +147,16 @@ static int unload_check(const char* library) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    fprintf(stderr, "usage: %s LIBRARY segv|abort|fpe|overflow|unload [host] [thread]\n", argv[0]);
+    fprintf(stderr, "usage: %s LIBRARY segv|abort|fpe|ill|bus|overflow|unload [host] [thread]\n", argv[0]);
     return 2;
   }
   const char* mode = argv[2];
   if (strcmp(mode, "unload") == 0) return unload_check(argv[1]);
-  const int signo = strcmp(mode, "abort") == 0 ? SIGABRT : strcmp(mode, "fpe") == 0 ? SIGFPE : SIGSEGV;
+  const int signo = strcmp(mode, "abort") == 0  ? SIGABRT
+                    : strcmp(mode, "fpe") == 0  ? SIGFPE
+                    : strcmp(mode, "ill") == 0  ? SIGILL
+                    : strcmp(mode, "bus") == 0  ? SIGBUS
+                                                : SIGSEGV;
   int host = 0;
   int thread = 0;
   int both = 0;
@@ -165,6 +182,8 @@ int main(int argc, char** argv) {
   if (both) pthread_barrier_wait(&start_together);
   if (signo == SIGABRT) abort();
   if (signo == SIGFPE) return lumvara_test_divide(0);
+  if (signo == SIGILL) lumvara_test_trap();
+  if (signo == SIGBUS) return lumvara_test_bus();
   if (strcmp(mode, "overflow") == 0) return lumvara_test_recurse(0);
   lumvara_test_crash_here();
   return 0;
