@@ -17,7 +17,9 @@ using nlohmann::json;
 // How long one pump waits for a window message before the thread looks at
 // its task queue and the window's pixels again.
 constexpr int kPumpMillis = 5;
-constexpr int kJpegQuality = 85;
+// Full-resolution colour: the control draws one-pixel frames and small
+// coloured text that half-resolution chroma would wash out.
+constexpr int kJpegQuality = 90;
 
 json FromVariant(const LumvaraVariant& v) {
   switch (v.vt) {
@@ -254,7 +256,7 @@ void ControlHost::MaybeSendPicture() {
 
   unsigned char* jpeg = nullptr;
   unsigned long jpegSize = 0;
-  if (tjCompress2(compressor_, pixels_.data(), width, width * 4, height, TJPF_BGRX, &jpeg, &jpegSize, TJSAMP_420,
+  if (tjCompress2(compressor_, pixels_.data(), width, width * 4, height, TJPF_BGRX, &jpeg, &jpegSize, TJSAMP_444,
                   kJpegQuality, TJFLAG_FASTDCT) != 0) {
     return;
   }

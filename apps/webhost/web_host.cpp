@@ -322,10 +322,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       return Send(Plain(http::status::forbidden, version, "forbidden\n"), true);
     }
     const std::string target(request.target());
+    // Routes are chosen by path alone, so a query cannot sneak past a check.
+    const std::string path = target.substr(0, target.find('?'));
     const bool session = host_->HasSession(View(request[http::field::cookie]));
 
     if (websocket::is_upgrade(request)) {
-      if (target != "/ws" || !host_->origins.Allowed(View(request[http::field::origin])) || !session) {
+      if (path != "/ws" || !host_->origins.Allowed(View(request[http::field::origin])) || !session) {
         return Send(Plain(http::status::forbidden, version, "forbidden\n"), true);
       }
       if (host_->pages >= host_->options.maxPages) {
@@ -336,7 +338,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
       return;
     }
 
-    if (target == "/session") {
+    if (path == "/session") {
       if (request.method() != http::verb::post) {
         return Send(Plain(http::status::method_not_allowed, version, "use POST\n"), false);
       }
@@ -362,21 +364,21 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     if (!request.body().empty()) {
       return Send(Plain(http::status::bad_request, version, "a GET carries no body\n"), true);
     }
-    if (target == "/surface.json") {
+    if (path == "/surface.json") {
       if (!session) return Send(Plain(http::status::forbidden, version, "forbidden\n"), false);
       Response r{http::status::ok, version};
       r.set(http::field::content_type, "application/json");
       r.body() = host_->library->SurfaceJson();
       return Send(std::move(r), false);
     }
-    if (target == "/config.json") {
+    if (path == "/config.json") {
       if (!session) return Send(Plain(http::status::forbidden, version, "forbidden\n"), false);
       Response r{http::status::ok, version};
       r.set(http::field::content_type, "application/json");
       r.body() = json{{"demoCamera", host_->options.demoCamera}, {"demoUser", host_->options.demoUser}}.dump();
       return Send(std::move(r), false);
     }
-    const std::string path = target.substr(0, target.find('?'));
+    if (path == "/favicon.ico") return Send(Response{http::status::no_content, version}, false);
     const WebAsset* asset = FindWebAsset(path == "/" ? "/index.html" : path);
     if (asset == nullptr) return Send(Plain(http::status::not_found, version, "not found\n"), false);
     Response r{http::status::ok, version};

@@ -147,6 +147,7 @@
       this.canvas.style.width = "100%";
       this.canvas.style.height = "100%";
       this.canvas.style.display = "block";
+      this.canvas.style.outline = "none";  // the control draws its own focus frame
       this.canvas.tabIndex = 0;
       const size = deviceSize(element);
       this.canvas.width = size.width;

@@ -117,10 +117,19 @@ class World {
     if (!this._browser) {
       this._browser = await chromium.launch({
         executablePath: process.env.LUMVARA_CHROMIUM || "/usr/bin/chromium",
-        args: CHROMIUM_ARGS.concat(["--user-data-dir=" + path.join(this.dir, "profile")]),
+        // Playwright gives every launch a fresh temporary profile of its own.
+        args: CHROMIUM_ARGS,
       });
     }
     return this._browser;
+  }
+
+  // The browser context that holds the session cookie.
+  async context() {
+    if (!this._context) {
+      this._context = await (await this.browser()).newContext({ viewport: { width: 1280, height: 900 } });
+    }
+    return this._context;
   }
 
   async stop() {
