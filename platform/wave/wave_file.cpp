@@ -9,6 +9,7 @@
 
 #include "platform/log/log.h"
 #include "platform/wave/wav_format.h"
+#include "platform/wave/wave_queue.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -244,23 +245,8 @@ private:
             next_ = (next_ + 1) % samples_.size();
         }
         ApplyLevel(FileCaptureLevel(), block.data(), block.size());
-        Take(reinterpret_cast<const std::uint8_t*>(block.data()), block.size() * 2);
-    }
-
-    void Take(const std::uint8_t* data, std::size_t bytes) {
-        std::size_t offset = 0;
-        while (offset < bytes && !queue_.empty() && capturing_) {
-            WaveBuffer* buffer = queue_.front();
-            const std::size_t n = std::min<std::size_t>(buffer->length - buffer->position, bytes - offset);
-            std::memcpy(buffer->data + buffer->position, data + offset, n);
-            buffer->position += static_cast<std::uint32_t>(n);
-            offset += n;
-            if (buffer->position == buffer->length) {
-                buffer->bytesRecorded = buffer->length;
-                queue_.pop_front();
-                if (done_) done_(buffer, context_);
-            }
-        }
+        FillCaptureBuffers(queue_, reinterpret_cast<const std::uint8_t*>(block.data()), block.size() * 2, done_,
+                           context_);
     }
 
     const std::vector<std::int16_t> samples_;

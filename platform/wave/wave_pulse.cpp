@@ -4,6 +4,7 @@
 #include "platform/wave/wave_pulse.h"
 
 #include "platform/wave/pulse_connection.h"
+#include "platform/wave/wave_queue.h"
 
 #include <algorithm>
 #include <cstring>
@@ -268,26 +269,9 @@ void PulseWaveIn::Drain() {
     }
 }
 
-// Copies captured bytes into the queued buffers in order; a hole in the
-// stream (no data) is captured as silence.
+// A hole in the stream (no data) is captured as silence.
 void PulseWaveIn::Take(const std::uint8_t* data, std::size_t bytes) {
-    std::size_t offset = 0;
-    while (offset < bytes && !queue_.empty()) {
-        WaveBuffer* buffer = queue_.front();
-        const std::size_t n = std::min<std::size_t>(buffer->length - buffer->position, bytes - offset);
-        if (data) {
-            std::memcpy(buffer->data + buffer->position, data + offset, n);
-        } else {
-            std::memset(buffer->data + buffer->position, 0, n);
-        }
-        buffer->position += static_cast<std::uint32_t>(n);
-        offset += n;
-        if (buffer->position == buffer->length) {
-            buffer->bytesRecorded = buffer->length;
-            queue_.pop_front();
-            if (done_) done_(buffer, context_);
-        }
-    }
+    FillCaptureBuffers(queue_, data, bytes, done_, context_);
 }
 
 void PulseWaveIn::OnReadable(pa_stream*, std::size_t, void* self) {

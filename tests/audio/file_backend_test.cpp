@@ -9,6 +9,8 @@
 #include "platform/wave/wav_format.h"
 #include "platform/wave/wave_in_device.h"
 #include "platform/wave/wave_out_device.h"
+#include "test_signal.h"
+#include "tests/wait_until.h"
 
 #include <lumvara/audio.h>
 
@@ -45,27 +47,6 @@ public:
     }
 };
 const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new FileBackendEnvironment);
-
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
-std::vector<std::int16_t> Noise(std::size_t count, int amplitude, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> dist(-amplitude, amplitude);
-    std::vector<std::int16_t> out(count);
-    for (auto& s : out) {
-        const int v = dist(rng);
-        s = static_cast<std::int16_t>(v == 0 ? 1 : v);
-    }
-    return out;
-}
 
 std::vector<std::uint8_t> WavBytes(const std::vector<std::int16_t>& samples) {
     std::vector<std::uint8_t> bytes(kWavHeaderBytes + samples.size() * 2);
@@ -127,7 +108,7 @@ protected:
 TEST_F(FileBackend, PlaybackWritesTheQueuedSamplesAtTheWallClocksPace) {
     const std::string path = dir_ + "/out.wav";
     ::setenv("LUMVARA_AUDIO_OUT", path.c_str(), 1);
-    const auto signal = Noise(6 * 1024, 8000, 3);  // six full chunks, 768 ms
+    const auto signal = test::Noise(6 * 1024, 8000, 3);  // six full chunks, 768 ms
     std::vector<std::uint8_t> signalBytes(signal.size() * 2);
     std::memcpy(signalBytes.data(), signal.data(), signalBytes.size());
 
@@ -150,7 +131,7 @@ TEST_F(FileBackend, PlaybackWritesTheQueuedSamplesAtTheWallClocksPace) {
         ahead = ahead || written > after + kStep;
         return written >= seconds && written >= open - 0.1;
     };
-    ASSERT_TRUE(WaitUntil([&] { return caughtUp(2.0); }, 10s)) << FileSeconds(path) << " s written";
+    ASSERT_TRUE(test::waitUntil([&] { return caughtUp(2.0); }, 10s)) << FileSeconds(path) << " s written";
     EXPECT_GE(SecondsSince(beforeOpen), 2.0 - kStep);
     EXPECT_FALSE(ahead) << "samples were written ahead of the clock";
 
@@ -212,7 +193,7 @@ std::vector<Block> Capture(const std::string& path, const std::vector<std::int16
     CWaveIn in;
     const auto beforeStart = Clock::now();
     EXPECT_EQ(in.Start(&Collector::Callback, &collector), 1);
-    EXPECT_TRUE(WaitUntil([&] { return collector.Count() >= count; }, 10s)) << collector.Count() << " blocks";
+    EXPECT_TRUE(test::waitUntil([&] { return collector.Count() >= count; }, 10s)) << collector.Count() << " blocks";
     EXPECT_EQ(in.Stop(), 1);
     if (started) *started = beforeStart;
     std::lock_guard<std::mutex> guard(collector.lock);
@@ -222,7 +203,7 @@ std::vector<Block> Capture(const std::string& path, const std::vector<std::int16
 
 TEST_F(FileBackend, CaptureDeliversTheFilesSamplesEncodedLoopingAtItsEnd) {
     // Not a whole number of blocks, so the loop falls inside a block.
-    const auto signal = Noise(8000 + 300, 6000, 11);
+    const auto signal = test::Noise(8000 + 300, 6000, 11);
     Clock::time_point started;
     std::vector<Clock::time_point> arrivals;
     const auto blocks = Capture(dir_ + "/in.wav", signal, 20, &started, &arrivals);
@@ -238,7 +219,7 @@ TEST_F(FileBackend, CaptureDeliversTheFilesSamplesEncodedLoopingAtItsEnd) {
 }
 
 TEST_F(FileBackend, MicrophoneLevelAppliesToTheCapturedSamples) {
-    const auto signal = Noise(4096, 6000, 5);
+    const auto signal = test::Noise(4096, 6000, 5);
     struct Case {
         int percent;
         int mute;
@@ -279,14 +260,14 @@ TEST_F(FileBackend, MutedSpeakersWriteSilence) {
     const std::string path = dir_ + "/muted.wav";
     ::setenv("LUMVARA_AUDIO_OUT", path.c_str(), 1);
     ASSERT_EQ(x_player_setMute(1), LUMVARA_S_OK);
-    const auto signal = Noise(2 * 1024, 8000, 9);
+    const auto signal = test::Noise(2 * 1024, 8000, 9);
     CWaveOut out;
     ASSERT_EQ(out.Open(), 1);
     for (std::size_t at = 0; at < signal.size(); at += 1024) {
         out.QueueData(2048, reinterpret_cast<const std::uint8_t*>(signal.data() + at));
     }
     // The rotation's 640 ms of silence and the 256 ms signal have played.
-    ASSERT_TRUE(WaitUntil([&] { return FileSeconds(path) >= 1.0; }, 10s));
+    ASSERT_TRUE(test::waitUntil([&] { return FileSeconds(path) >= 1.0; }, 10s));
     out.Close();
     const auto bytes = ReadBytes(path);
     EXPECT_TRUE(std::all_of(bytes.begin() + kWavHeaderBytes, bytes.end(), [](std::uint8_t b) { return b == 0; }));
@@ -308,7 +289,7 @@ TEST_F(FileBackend, NoBufferIsReportedAfterReset) {
         buffers[i].length = 320;  // 20 ms each
         device->Write(&buffers[i]);
     }
-    ASSERT_TRUE(WaitUntil([&] { return done.count.load() >= 2; }, 5s));
+    ASSERT_TRUE(test::waitUntil([&] { return done.count.load() >= 2; }, 5s));
     device->Reset();
     const int reported = done.count.load();
     EXPECT_LT(reported, 8);
@@ -328,7 +309,7 @@ struct RefusalCase {
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<std::uint8_t> WavWith(std::size_t offset, std::vector<std::uint8_t> bytes) {
-    auto file = WavBytes(Noise(100, 100, 1));
+    auto file = WavBytes(test::Noise(100, 100, 1));
     std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
     return file;
 }
@@ -377,7 +358,7 @@ TEST_F(FileBackend, WithoutFilesPlaybackIsDiscardedAndCaptureIsSilence) {
     Collector collector;
     CWaveIn in;
     ASSERT_EQ(in.Start(&Collector::Callback, &collector), 1);
-    ASSERT_TRUE(WaitUntil([&] { return collector.Count() >= 2; }, 5s));
+    ASSERT_TRUE(test::waitUntil([&] { return collector.Count() >= 2; }, 5s));
     in.Stop();
     out.Close();
     std::lock_guard<std::mutex> guard(collector.lock);

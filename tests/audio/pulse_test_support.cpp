@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <unistd.h>
 
 namespace lumvara::test {
@@ -45,17 +44,6 @@ std::string WriteRawFile(const std::vector<std::int16_t>& samples) {
     file.write(reinterpret_cast<const char*>(samples.data()),
                static_cast<std::streamsize>(samples.size() * 2));
     return path;
-}
-
-std::vector<std::int16_t> Noise(std::size_t count, int amplitude, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> dist(-amplitude, amplitude);
-    std::vector<std::int16_t> out(count);
-    for (auto& s : out) {
-        int v = dist(rng);
-        s = static_cast<std::int16_t>(v == 0 ? 1 : v);
-    }
-    return out;
 }
 
 long FirstLoud(const std::vector<std::int16_t>& samples, int threshold, std::size_t from) {

@@ -2,6 +2,8 @@
 // Helpers for tests that run against the private test sound server (see
 // pulse_daemon.sh): shell out to pactl/paplay, record a source.
 
+#include "test_signal.h"
+
 #include <pulse/simple.h>
 
 #include <atomic>
@@ -28,22 +30,8 @@ void ResetTestMixer();
 // Writes samples as raw s16le to a new temporary file; returns its path.
 std::string WriteRawFile(const std::vector<std::int16_t>& samples);
 
-// Reproducible test noise in -amplitude..amplitude, never exactly 0.
-std::vector<std::int16_t> Noise(std::size_t count, int amplitude, unsigned seed);
-
 // Index of the first sample whose magnitude exceeds `threshold`, or -1.
 long FirstLoud(const std::vector<std::int16_t>& samples, int threshold, std::size_t from = 0);
-
-// Polls `condition` until it holds or `timeout` passes; returns whether it held.
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // Records 8000 Hz mono s16 from a source into memory on its own thread.
 class SourceRecorder {

@@ -4,6 +4,7 @@
 #include "audio/adpcm.h"
 #include "audio/wave_in.h"
 #include "pulse_test_support.h"
+#include "tests/wait_until.h"
 
 #include <lumvara/audio.h>
 
@@ -113,7 +114,7 @@ TEST_F(TalkCapture, DeliversCapturedAudioAsEncodedBlocks) {
     // The recorder runs on behind the capture: wait until it has heard the
     // signal begin, then until it holds every sample the capture delivered.
     long loud = -1;
-    ASSERT_TRUE(test::WaitUntil([&] { return (loud = test::FirstLoud(recorder.Samples(), 0)) >= 0; }, 3s))
+    ASSERT_TRUE(test::waitUntil([&] { return (loud = test::FirstLoud(recorder.Samples(), 0)) >= 0; }, 3s))
         << "the recorder heard nothing";
     auto recording = recorder.Samples();
     std::optional<long> found;  // recording index at the start of block `first`
@@ -123,7 +124,7 @@ TEST_F(TalkCapture, DeliversCapturedAudioAsEncodedBlocks) {
     ASSERT_TRUE(found) << "captured block matches no 512-sample window of the input";
     const long offset = *found;
     const std::size_t needed = static_cast<std::size_t>(offset) + 512 * (blocks.size() - first);
-    ASSERT_TRUE(test::WaitUntil([&] { return recorder.Samples().size() >= needed; }, 3s))
+    ASSERT_TRUE(test::waitUntil([&] { return recorder.Samples().size() >= needed; }, 3s))
         << "the recorder fell behind the capture";
     recording = recorder.Samples();
 

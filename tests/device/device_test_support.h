@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/transport/host_resolver.h"
+#include "tests/wait_until.h"
 
 namespace lumvara::test {
 
@@ -94,17 +95,6 @@ private:
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
-
-// Polls `condition` until it holds or `timeout` passes; returns whether it held.
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 inline long long elapsedMs(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -

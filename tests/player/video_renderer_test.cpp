@@ -17,6 +17,7 @@
 #include "player/i420_converter.h"
 #include "player/picture_fixtures.h"
 #include "player/test_files.h"
+#include "tests/wait_until.h"
 
 namespace lumvara {
 namespace {
@@ -33,20 +34,6 @@ bool show(VideoRenderer& renderer, const std::vector<uint8_t>& picture, int widt
         return false;
     }
     renderer.presentPicture();
-    return true;
-}
-
-// Polls `condition` until it holds or `timeout` passes; returns whether it held.
-template <typename Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return true;
 }
 
@@ -545,7 +532,7 @@ TEST(Snapshot, SecondRequestWhilePendingIsRefused)
     std::thread first([&] {
         EXPECT_EQ(renderer.capture(firstPath.c_str(), nullptr, std::chrono::seconds(10)), CaptureResult::Written);
     });
-    ASSERT_TRUE(waitUntil([&] { return renderer.capturePending(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(test::waitUntil([&] { return renderer.capturePending(); }, std::chrono::seconds(5)));
     EXPECT_EQ(renderer.capture(secondPath.c_str(), nullptr), CaptureResult::Refused);
     // The next presentation serves the first request, which then ends.
     const auto picture = test::quadrantPicture(64, 36);
@@ -602,7 +589,7 @@ TEST(Snapshot, BufferIsNotFilledFromPictureOfAnotherSize)
         EXPECT_EQ(renderer.capture(nullptr, buffer.data(), std::chrono::seconds(10)), CaptureResult::Written);
     });
     // The larger pictures come only once the request is in place.
-    ASSERT_TRUE(waitUntil([&] { return renderer.capturePending(); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(test::waitUntil([&] { return renderer.capturePending(); }, std::chrono::seconds(5)));
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(show(renderer, large, 640, 360, window.handle()));
     }
