@@ -252,21 +252,26 @@ void CNetJpegStreamPlay::serveCapture(const Frame& frame)
 }
 
 bool CNetJpegStreamPlay::showPicture(const Frame& frame, JpegDecoder& decoder, BgrxImage& image,
-                                     DrawBuffers& buffers, bool restartOnWidthChange)
+                                     DrawBuffers& buffers, bool fromRenderThread)
 {
     if (!decoder.decode(frame.payload.data(), frame.payload.size(), image)) {
         return true;  // an unreadable picture shows nothing; the next one may
     }
     const auto width = static_cast<int32_t>(image.width);
     const auto height = static_cast<int32_t>(image.height);
-    const bool widthChanged = width != pictureWidth_.load();
-    pictureWidth_.store(width);
-    pictureHeight_.store(height);
-    if (restartOnWidthChange && widthChanged && recording_.load()) {
-        // A new picture size needs a new file.
-        std::lock_guard<std::mutex> guard(recordLock_);
-        if (recording_.load()) {
-            restartRecordingLocked();
+    if (fromRenderThread) {
+        // The size the recorder is given. Only pictures taken from the queue
+        // count: a refresh decoding the newest picture before the render
+        // thread has would hide its size change from the recorder.
+        const bool widthChanged = width != pictureWidth_.load();
+        pictureWidth_.store(width);
+        pictureHeight_.store(height);
+        if (widthChanged && recording_.load()) {
+            // A new picture size needs a new file.
+            std::lock_guard<std::mutex> guard(recordLock_);
+            if (recording_.load()) {
+                restartRecordingLocked();
+            }
         }
     }
     if (const uint32_t mirror = mirrorFor(renderEffect_.load())) {

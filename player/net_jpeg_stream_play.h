@@ -139,9 +139,10 @@ private:
     void restartRecordingLocked();
     void recordFrame(uint8_t kind, const uint8_t* payload, uint32_t length);
     // Decodes, mirrors and draws one picture; false when the window's
-    // drawing context cannot be obtained.
+    // drawing context cannot be obtained. The render thread also keeps the
+    // picture size and restarts the recording when the width changes.
     bool showPicture(const Frame& frame, JpegDecoder& decoder, BgrxImage& image, DrawBuffers& buffers,
-                     bool restartOnWidthChange);
+                     bool fromRenderThread);
     bool drawPicture(const BgrxImage& image, const Frame& frame, DrawBuffers& buffers);
 
     const JpegPlayerOptions options_;
