@@ -80,7 +80,10 @@ TEST_P(RefusalTest, ShowsTheTextYellowOnBlackAndFiresNothing) {
 INSTANTIATE_TEST_SUITE_P(Notices, RefusalTest,
                          ::testing::Values(RefusalCase{lumvara::camsim::kKindLoginRefused, "User or pwd is incorrect"},
                                            RefusalCase{lumvara::camsim::kKindTooManyConnections, "Maximum of connections"},
-                                           RefusalCase{lumvara::camsim::kKindVideoLoss, "Video Loss!"}));
+                                           RefusalCase{lumvara::camsim::kKindVideoLoss, "Video Loss!"}),
+                         [](const ::testing::TestParamInfo<RefusalCase>& param) {
+                           return "Kind" + std::to_string(param.param.kind);
+                         });
 
 TEST_F(LiveControlTest, WrongPasswordShowsTheRefusalText) {
   EXPECT_EQ(Play("wrong"), 0);
