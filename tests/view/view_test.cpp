@@ -174,6 +174,18 @@ TEST_F(ViewWindow, ShowsTheLiveVideoAndFollowsItsKeys) {
   Key(id, "r");
   EXPECT_TRUE(WaitFor([&] { return view.Said("recording off"); }, 10s)) << view.Output();
 
+  // A resize by the desktop: the picture follows, its proportions kept (a
+  // 400 x 225 picture between black bands in a 400 x 300 window).
+  X("xdotool windowsize --sync " + id + " 400 300");
+  ASSERT_TRUE(WaitFor([&] { return Size(id) == "400x300"; }, 10s)) << Size(id);
+  EXPECT_TRUE(WaitFor([&] {
+    const std::string file = Grab(grabs, "resized" + std::to_string(++grab), "400x300");
+    return Mean(file, "400x20+0+5") < 0.02 && Mean(file, "400x20+0+275") < 0.02 &&
+           Spread(file) > 0.05;
+  }, 10s)) << "the picture does not fill the resized window between bands";
+  X("xdotool windowsize --sync " + id + " 640 360");
+  ASSERT_TRUE(WaitFor([&] { return Size(id) == "640x360"; }, 10s)) << Size(id);
+
   // Full screen fills the 800 x 600 screen, and back.
   Key(id, "f");
   EXPECT_TRUE(WaitFor([&] { return Size(id) == "800x600"; }, 10s)) << Size(id);

@@ -243,6 +243,13 @@ inline double Spread(const std::string& file) {
   return out.empty() ? 0.0 : std::stod(out);
 }
 
+// Mean brightness (0..1) of a region "WxH+X+Y" of a picture; 1 when unreadable.
+inline double Mean(const std::string& file, const std::string& region) {
+  const std::string out = Shell("convert " + Quoted(file) + " -crop " + region +
+                                " -colorspace Gray -format '%[fx:mean]' info: 2>/dev/null");
+  return out.empty() ? 1.0 : std::stod(out);
+}
+
 // Pixels that differ between two pictures of the same size.
 inline long DifferingPixels(const std::string& a, const std::string& b) {
   // compare prints the count on standard error and exits 1 when they differ.
@@ -315,10 +322,11 @@ class ViewWindow : public ViewAgainstSimulator {
     X("xdotool windowfocus --sync " + id + " key " + key);
   }
 
-  // What the X server shows of the window's first 640 x 360 pixels.
-  std::string Grab(const TempDir& dir, const std::string& name) {
+  // What the X server shows of the screen's top left `size` pixels (the
+  // window sits there: no window manager moves it).
+  std::string Grab(const TempDir& dir, const std::string& name, const std::string& size = "640x360") {
     const std::string file = dir.path() + "/" + name + ".png";
-    X("import -window root -crop 640x360+0+0 " + Quoted(file));
+    X("import -window root -crop " + size + "+0+0 " + Quoted(file));
     return file;
   }
 
