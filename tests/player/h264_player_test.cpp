@@ -3,6 +3,11 @@
 
 #include "player/net_h264_stream_play.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -379,6 +384,80 @@ TEST_F(H264PlayerPictures, SnapshotWithoutAPictureTimesOut)
     std::vector<uint8_t> buffer(64, 0xAB);
     EXPECT_EQ(player_.capturePictureBuf(buffer.data()), 0);
     EXPECT_EQ(player_.capturePicture("/nonexistent-folder/never.bmp"), 0);
+}
+
+// One key frame of a flat grey picture: tiny even at a huge size.
+std::vector<uint8_t> flatKeyFrame(int width, int height)
+{
+    std::vector<uint8_t> bytes;
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    AVCodecContext* context = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    if (context != nullptr && frame != nullptr && packet != nullptr) {
+        context->width = width;
+        context->height = height;
+        context->time_base = AVRational{1, 25};
+        context->pix_fmt = AV_PIX_FMT_YUV420P;
+        context->max_b_frames = 0;
+        context->thread_count = 1;
+        context->log_level_offset = 8;
+        av_opt_set(context->priv_data, "preset", "ultrafast", 0);
+        av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = width;
+        frame->height = height;
+        if (avcodec_open2(context, codec, nullptr) >= 0 && av_frame_get_buffer(frame, 0) >= 0) {
+            for (int plane = 0; plane < 3; ++plane) {
+                std::memset(frame->data[plane], 128, static_cast<size_t>(frame->linesize[plane]) * (plane == 0 ? height : height / 2));
+            }
+            frame->pts = 0;
+            frame->pict_type = AV_PICTURE_TYPE_I;
+            avcodec_send_frame(context, frame);
+            avcodec_send_frame(context, nullptr);
+            while (avcodec_receive_packet(context, packet) == 0) {
+                bytes.insert(bytes.end(), packet->data, packet->data + packet->size);
+                av_packet_unref(packet);
+            }
+        }
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&context);
+    return bytes;
+}
+
+// A picture too large for the picture buffers ends the decode thread; the
+// player stays playing and queues on, and a restart decodes again.
+TEST(H264PlayerOversize, PictureLargerThanTheBuffersStopsDecodingUntilRestart)
+{
+    // 3856 x 3840 needs 22,210,560 bytes packed, just over the buffers.
+    const std::vector<std::vector<uint8_t>> huge = {streamFrame(K, flatKeyFrame(3856, 3840))};
+    ASSERT_GT(huge[0].size(), 32u) << "no H.264 encoder";
+    ASSERT_LE(huge[0].size(), kFrameBlockSize) << "the key frame does not fit a frame block";
+    const auto small = test::patternFrames(2);
+    HeadlessWindow window(0, 0, 640, 360);
+    CNetH264StreamPlay player;
+    ASSERT_EQ(player.setPlayWnd(window.handle()), 1);
+    ASSERT_EQ(player.startPlay(), 1);
+    ASSERT_EQ(player.inputNetFrame(huge[0].data(), static_cast<uint32_t>(huge[0].size())), 1);
+    ASSERT_TRUE(waitFor([&] { return player.trace().framesTaken == 1; }));
+    ASSERT_TRUE(waitFor([&] { return player.getListFrameNum() == 0; }));
+    EXPECT_EQ(player.trace().picturesShown, 0u);
+
+    for (const auto& frame : small) {
+        EXPECT_EQ(player.inputNetFrame(frame.data(), static_cast<uint32_t>(frame.size())), 1);
+    }
+    std::this_thread::sleep_for(200ms);  // several ticks: nothing is taken any more
+    EXPECT_EQ(player.getListFrameNum(), 2);
+    EXPECT_EQ(player.trace().framesTaken, 1u);
+
+    ASSERT_EQ(player.stopPlay(), 1);
+    ASSERT_EQ(player.startPlay(), 1);
+    for (const auto& frame : small) {
+        EXPECT_EQ(player.inputNetFrame(frame.data(), static_cast<uint32_t>(frame.size())), 1);
+    }
+    EXPECT_TRUE(waitFor([&] { return player.trace().picturesShown == 2; }));
 }
 
 TEST(H264PlayerRecording, RecordsWhileStopped)
