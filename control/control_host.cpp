@@ -215,6 +215,11 @@ LUMVARA_API LumvaraWindow lumvara_control_window(LumvaraControl control) {
   return object ? object->ctrl.GetSafeHwnd() : nullptr;
 }
 
+LUMVARA_API LumvaraWindow lumvara_control_video_window(LumvaraControl control) {
+  LumvaraControlObject* object = LiveOnThread(control);
+  return object ? object->ctrl.VideoWindow() : nullptr;
+}
+
 LUMVARA_API void lumvara_variant_clear(LumvaraVariant* value) { lumvara::control::ClearVariant(value); }
 
 LUMVARA_API int lumvara_control_destroy(LumvaraControl control) {

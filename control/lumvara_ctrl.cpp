@@ -268,27 +268,37 @@ int32_t CLumvaraCtrl::PlayVideo(const std::string& user, const std::string& pwd,
     if (c == '/' || c == ':' || c == '.') c = '_';
   }
 
-  // A player left behind by an earlier PlayVideo whose device could not be
+  StartPlayer(StreamPlayerKind::kH264);
+  CNetDevice* device = StartDevice(user, pwd, ip, port);
+  if (isLiveDevice(device)) device->startStream(streamid, &CLumvaraCtrl::OnLiveFrame, this);
+  return 0;
+}
+
+CNetStreamPlay* CLumvaraCtrl::StartPlayer(StreamPlayerKind kind) {
+  // A player left behind by an earlier start whose device could not be
   // created goes first, so no player is ever orphaned in the live list.
-  TearDownPlayer(false);
+  TearDownPlayer(true);
 
   m_drawingStarted = drawingStartup();
-  CNetStreamPlay* player = CreateStreamPlayer(StreamPlayerKind::kH264);
+  CNetStreamPlay* player = CreateStreamPlayer(kind);
   m_pPlayer = player;
   if (isLivePlayer(player)) player->setPlayWnd(m_pVideoView ? m_pVideoView->videoWindow() : nullptr);
   if (isLivePlayer(player)) player->startPlay();
+  return player;
+}
 
+CNetDevice* CLumvaraCtrl::StartDevice(const std::string& user, const std::string& pwd, const std::string& host,
+                                      int32_t port) {
   DeviceConnectInfo info;
   std::memset(&info, 0, sizeof info);
   CopyTextField(info.user, sizeof info.user, user, kConnectionFieldText);
   CopyTextField(info.pwd, sizeof info.pwd, pwd, kConnectionFieldText);
-  CopyTextField(info.host, sizeof info.host, ip, kConnectionFieldText);
+  CopyTextField(info.host, sizeof info.host, host, kConnectionFieldText);
   info.port = port;
   CNetDevice* device = CreateLiveDevice(info);
   m_pDevice = device;
   if (isLiveDevice(device)) device->setEventCallback(&CLumvaraCtrl::OnStatusEvent, this);
-  if (isLiveDevice(device)) device->startStream(streamid, &CLumvaraCtrl::OnLiveFrame, this);
-  return 0;
+  return device;
 }
 
 int32_t CLumvaraCtrl::StopVideo() {
@@ -460,6 +470,8 @@ int32_t CLumvaraCtrl::SetFocus(int32_t bFocus) {
   if (m_pVideoView) m_pVideoView->DrawFocusFrame(bFocus);
   return 0;
 }
+
+winsys::HWND CLumvaraCtrl::VideoWindow() const { return m_pVideoView ? m_pVideoView->GetSafeHwnd() : nullptr; }
 
 void CLumvaraCtrl::ShowMax() {
   if (m_pVideoView == nullptr) return;

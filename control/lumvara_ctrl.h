@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "control/dispatch/dispatcher.h"
+#include "control/stream_players.h"
 #include "platform/winsys/window.h"
 
 namespace lumvara {
@@ -101,6 +102,8 @@ class CLumvaraCtrl {
   // Destroys the control's window (and with it the video window).
   void DestroyControlWindow();
   winsys::HWND GetSafeHwnd() const { return m_hWnd; }
+  // The video window (null before window creation).
+  winsys::HWND VideoWindow() const;
 
   // ---- Methods (results as the scripting interface gives them) ----
   int32_t PlayVideo(const std::string& user, const std::string& pwd, const std::string& ip, int32_t port,
@@ -202,6 +205,12 @@ class CLumvaraCtrl {
   void StoreSetting(int propertyDispid, const DispatchValue& value);
   void NotifyChanged(int propertyDispid);
   void StopTalkCapture();
+  // Starts the drawing layer and a player of the kind in the video area
+  // (m_pPlayer); null when it cannot be created.
+  CNetStreamPlay* StartPlayer(StreamPlayerKind kind);
+  // Creates the camera device (m_pDevice) and gives it the status callback;
+  // null when it cannot be created.
+  CNetDevice* StartDevice(const std::string& user, const std::string& pwd, const std::string& host, int32_t port);
   // Stops and destroys the device: its live stream and audio (`liveView`),
   // or its SD playback.
   void TearDownDevice(bool liveView);

@@ -195,11 +195,22 @@ void ControlHost::Put(int64_t requestId, std::string name, json value) {
 }
 
 void ControlHost::Mouse(int x, int y, int button, int clicks) {
-  Post([this, x, y, button, clicks] { lumvara_window_send_mouse(window_, x, y, button, clicks); });
+  Post([this, x, y, button, clicks] { lumvara_window_send_mouse(ShownWindow(), x, y, button, clicks); });
 }
 
 void ControlHost::Key(int virtualKey) {
-  Post([this, virtualKey] { lumvara_window_send_key(window_, virtualKey); });
+  Post([this, virtualKey] { lumvara_window_send_key(ShownWindow(), virtualKey); });
+}
+
+void ControlHost::Screen(int width, int height) {
+  Post([width, height] { lumvara_window_set_screen_size(width, height); });
+}
+
+LumvaraWindow ControlHost::ShownWindow() {
+  LumvaraWindow video = lumvara_control_video_window(control_);
+  // Reading pixels fails on a child window, so this finds a full-screen view.
+  if (video != nullptr && lumvara_window_read_pixels(video, nullptr, 0, 0, nullptr, nullptr) > 0) return video;
+  return window_;
 }
 
 void ControlHost::Resize(int width, int height) {
@@ -243,16 +254,18 @@ void ControlHost::OnSink(int kind, int dispid, const LumvaraVariant* args, int a
 
 void ControlHost::MaybeSendPicture() {
   if (!pageReady_) return;
-  const unsigned long changes = lumvara_window_changes(window_);
-  if (changes == lastChanges_) return;
+  LumvaraWindow shown = ShownWindow();
+  const unsigned long changes = lumvara_window_changes(shown);
+  if (shown == lastShown_ && changes == lastChanges_) return;
   int width = 0;
   int height = 0;
-  const long needed = lumvara_window_read_pixels(window_, nullptr, 0, 0, &width, &height);
+  const long needed = lumvara_window_read_pixels(shown, nullptr, 0, 0, &width, &height);
   if (needed <= 0) return;
   pixels_.resize(static_cast<size_t>(needed));
   const double taken = PictureClockMillis();
-  if (lumvara_window_read_pixels(window_, pixels_.data(), needed, 0, &width, &height) != needed) return;
+  if (lumvara_window_read_pixels(shown, pixels_.data(), needed, 0, &width, &height) != needed) return;
   lastChanges_ = changes;
+  lastShown_ = shown;
 
   unsigned char* jpeg = nullptr;
   unsigned long jpegSize = 0;

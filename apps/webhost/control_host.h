@@ -57,6 +57,8 @@ class ControlHost {
   void Mouse(int x, int y, int button, int clicks);
   void Key(int virtualKey);
   void Resize(int width, int height);
+  // The page's screen in device pixels: what a full-screen view covers.
+  void Screen(int width, int height);
   // The page has painted the last picture; the next one may be sent.
   void PictureDrawn();
 
@@ -66,6 +68,9 @@ class ControlHost {
   bool Create(int width, int height, std::string* error);
   void RunTasks();
   void MaybeSendPicture();
+  // The window whose pixels the page shows: the control's window, or its
+  // video window while that is full screen (a top-level window of its own).
+  LumvaraWindow ShownWindow();
   void OnSink(int kind, int dispid, const LumvaraVariant* args, int argc);
   static void Sink(LumvaraControl control, int kind, int dispid, const LumvaraVariant* args, int argc,
                    void* context);
@@ -86,6 +91,7 @@ class ControlHost {
   LumvaraWindow window_ = nullptr;
   LumvaraControl control_ = nullptr;
   unsigned long lastChanges_ = 0;
+  LumvaraWindow lastShown_ = nullptr;
   uint32_t pictureSeq_ = 0;
   std::vector<unsigned char> pixels_;
   void* compressor_ = nullptr;  // tjhandle, one per control

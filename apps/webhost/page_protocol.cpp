@@ -17,7 +17,7 @@ constexpr OpName kOps[] = {
     {"create", PageOp::kCreate, true},     {"call", PageOp::kCall, true},   {"put", PageOp::kPut, true},
     {"playDemo", PageOp::kPlayDemo, true}, {"destroy", PageOp::kDestroy, true}, {"drawn", PageOp::kDrawn, false},
     {"mouse", PageOp::kMouse, false},      {"key", PageOp::kKey, false},    {"resize", PageOp::kResize, false},
-    {"records", PageOp::kRecords, true},
+    {"records", PageOp::kRecords, true},   {"screen", PageOp::kScreen, false},
 };
 
 bool Text(const json& object, const char* key, size_t maxBytes, std::string* out) {
@@ -126,6 +126,7 @@ bool ParsePageRequest(std::string_view text, PageRequest* out, std::string* prob
       if (!Int(message, "key", 0, 255, &out->key)) return Fail(problem, "key needs a virtual key code");
       return true;
     case PageOp::kResize:
+    case PageOp::kScreen:
       if (!Int(message, "width", 1, kMaxControlSide, &out->width) ||
           !Int(message, "height", 1, kMaxControlSide, &out->height)) {
         return Fail(problem, "width and height must be 1 to " + std::to_string(kMaxControlSide));

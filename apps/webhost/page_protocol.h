@@ -9,6 +9,7 @@
 //   {"op":"mouse","control":1,"x":10,"y":20,"button":1,"clicks":1}
 //   {"op":"key","control":1,"key":13}
 //   {"op":"resize","control":1,"width":800,"height":450}
+//   {"op":"screen","control":1,"width":1920,"height":1080}  the page's screen, device pixels
 //   {"id":6,"op":"records","ip":"127.0.0.1","port":8081,"user":"admin","pwd":"",
 //    "from":"2026-12-01T00:00","to":"2026-12-31T23:59"}   the camera's SD-card files:
 //    answered with [{"name":"...","size":N}, ...]
@@ -26,7 +27,7 @@
 
 namespace lumvara::webhost {
 
-enum class PageOp { kCreate, kCall, kPut, kPlayDemo, kDestroy, kDrawn, kMouse, kKey, kResize, kRecords };
+enum class PageOp { kCreate, kCall, kPut, kPlayDemo, kDestroy, kDrawn, kMouse, kKey, kResize, kRecords, kScreen };
 
 // A calendar time of a records request.
 struct CalendarTime {

@@ -181,6 +181,7 @@ class PageSession : public PageLink, public std::enable_shared_from_this<PageSes
       case PageOp::kMouse: return control.Mouse(request.x, request.y, request.button, request.clicks);
       case PageOp::kKey: return control.Key(request.key);
       case PageOp::kResize: return control.Resize(request.width, request.height);
+      case PageOp::kScreen: return control.Screen(request.width, request.height);
       case PageOp::kDestroy: {
         std::vector<std::unique_ptr<ControlHost>> gone;
         gone.push_back(std::move(it->second));

@@ -90,6 +90,13 @@ LUMVARA_API int lumvara_control_advise(LumvaraControl control, LumvaraEventSink 
    null. */
 LUMVARA_API LumvaraWindow lumvara_control_window(LumvaraControl control);
 
+/* The control's video window: a child of lumvara_control_window, except
+   between ShowMax and ShowNormal, when it is a top-level window covering
+   the screen whose pixels a host that shows them elsewhere reads instead
+   (lumvara_window_read_pixels fails on it while it is a child). Null for a
+   control that does not exist. Window thread only. */
+LUMVARA_API LumvaraWindow lumvara_control_video_window(LumvaraControl control);
+
 /* Frees a string a result holds and empties the variant. */
 LUMVARA_API void lumvara_variant_clear(LumvaraVariant* value);
 

@@ -105,6 +105,12 @@ LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, 
    only when the number moves. 0 for an invalid handle or a child window. */
 LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window);
 
+/* The screen size the library's windows see (a control's full-screen view
+   covers it), for a host that shows the pixels elsewhere: a web page's
+   screen, say. Process-wide; the SDL presenter sets it from its desktop.
+   Any thread. 1, or 0 when a size is not in 1 ... 16384. */
+LUMVARA_API int lumvara_window_set_screen_size(int width, int height);
+
 /* Input from a host that shows the pixels elsewhere: delivered as a desktop
    click or key would be. A mouse press at x, y of the top-level window's
    client area goes to the window under it (button 1 left, 3 right; clicks 2

@@ -238,6 +238,12 @@ LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, 
   return needed;
 }
 
+LUMVARA_API int lumvara_window_set_screen_size(int width, int height) {
+  if (width < 1 || height < 1 || width > 16384 || height > 16384) return 0;
+  SetScreenSize(width, height);
+  return 1;
+}
+
 LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window) {
   return static_cast<unsigned long>(FramebufferChanges(window));
 }

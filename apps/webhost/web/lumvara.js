@@ -189,6 +189,7 @@
     }
 
     async _call(name, args) {
+      if (name === "ShowMax") this._postScreen();
       const result = await this._c.request({ op: "call", control: this._id, name, args });
       if (name === "ShowMax") this._enterFullscreen();
       else if (name === "ShowNormal") this._leaveFullscreen();
@@ -276,6 +277,13 @@
         });
         this._resize.observe(this._element);
       }
+    }
+
+    // A full-screen view covers the page's screen, in device pixels.
+    _postScreen() {
+      const ratio = global.devicePixelRatio || 1;
+      this._c.post({ op: "screen", control: this._id,
+        width: Math.max(1, Math.round(screen.width * ratio)), height: Math.max(1, Math.round(screen.height * ratio)) });
     }
 
     _enterFullscreen() {

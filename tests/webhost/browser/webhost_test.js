@@ -126,6 +126,20 @@ test("the web host in chromium", async (t) => {
     }, 10000, "four changing pictures");
   }));
 
+  await t.test("ShowMax shows the view over the page's screen, ShowNormal brings it back", () =>
+    withDemo(world, async (page) => {
+      await waitFor(() => page.evaluate(() => views[0].paints > 1), 15000, "pictures");
+      const normal = await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height]);
+      const screenSize = await page.evaluate(() => [Math.round(screen.width * devicePixelRatio) - 1,
+        Math.round(screen.height * devicePixelRatio) - 1]);
+      await page.evaluate(() => views[0].ShowMax());
+      await waitFor(async () => JSON.stringify(await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height])) ===
+        JSON.stringify(screenSize), 5000, "a picture of the screen's size less one");
+      await page.evaluate(() => views[0].ShowNormal());
+      await waitFor(async () => JSON.stringify(await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height])) ===
+        JSON.stringify(normal), 5000, "the element's size again");
+    }));
+
   await t.test("closing the page tears its controls down", () => withDemo(world, async (page) => {
     await waitFor(() => page.evaluate(() => views[0].paints > 1), 15000, "pictures");
     assert.ok(connectionsTo(world.cameraPort) > 0);
