@@ -45,27 +45,12 @@ int32_t CLumvaraCtrl::SdRecordFilePlay(const std::string& user, const std::strin
   if (fileName[0] == '\0') return -1;
   m_bWaitKeyFrame = 1;
 
-  // A player left behind by an earlier start whose device could not be
-  // created goes first.
-  TearDownPlayer(false);
-  m_drawingStarted = drawingStartup();
   CNetStreamPlay* player =
-      CreateStreamPlayer(streamid == kMjpegStreamId ? StreamPlayerKind::kMjpeg : StreamPlayerKind::kH264);
-  m_pPlayer = player;
-  if (isLivePlayer(player)) player->setPlayWnd(m_pVideoView ? m_pVideoView->videoWindow() : nullptr);
-  if (isLivePlayer(player)) player->startPlay();
+      StartPlayer(streamid == kMjpegStreamId ? StreamPlayerKind::kMjpeg : StreamPlayerKind::kH264);
+  // Playback is heard without OpenSound; SoundState stays as it is.
   if (isLivePlayer(player)) player->openSound();
   m_nSdBytes = 0;
-
-  DeviceConnectInfo info;
-  std::memset(&info, 0, sizeof info);
-  CopyTextField(info.user, sizeof info.user, user, kConnectionFieldText);
-  CopyTextField(info.pwd, sizeof info.pwd, pwd, kConnectionFieldText);
-  CopyTextField(info.host, sizeof info.host, ServerIp, kConnectionFieldText);
-  info.port = ServerPort;
-  CNetDevice* device = CreateLiveDevice(info);
-  m_pDevice = device;
-  if (isLiveDevice(device)) device->setEventCallback(&CLumvaraCtrl::OnStatusEvent, this);
+  CNetDevice* device = StartDevice(user, pwd, ServerIp, ServerPort);
   if (isLiveDevice(device)) device->recordFileStart(fileName, &CLumvaraCtrl::OnSdFrame, this);
   return 0;
 }

@@ -52,7 +52,10 @@ TEST_P(SdPlaybackCases, ReportsEveryFrameAndShowsPictures) {
                         10s))
       << (Progress().empty() ? -1 : Progress().back()) << " of " << bytes.size();
   const auto progress = Progress();
-  for (size_t i = 1; i < progress.size(); ++i) EXPECT_GT(progress[i], progress[i - 1]);
+  // One notice per frame, each with the count when it is handled: never
+  // smaller than the one before (equal when two frames came in between).
+  EXPECT_GE(progress.size(), 10u);
+  for (size_t i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i], progress[i - 1]);
   EXPECT_TRUE(WaitForPictures());
   EXPECT_EQ(Call("SdRecordFileStop"), 0);
   EXPECT_EQ(Call("SdRecordFileStop"), 0);
