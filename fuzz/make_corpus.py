@@ -214,13 +214,16 @@ def player_steps(frames, ticks_after_each=1, calls=b""):
 
 
 def make_player_seeds(video, notices, adpcm, playback):
+    sound_on = bytes([3 | (8 << 2)]) + b"\0" * 4
     write("player_h264", "key_other_audio_notices",
-          player_steps(video[:2] + adpcm[:1] + notices[:1]))
+          sound_on + player_steps(video[:2] + adpcm[:1] + notices[:1]))
     # Window calls between pictures: effect, snapshot buffer, resize, restart.
     calls = bytes([3 | (0 << 2)]) + struct.pack("<i", 2) + bytes([3 | (3 << 2)]) + b"\0" * 4 + \
         bytes([3 | (6 << 2)]) + struct.pack("<i", 100 | (57 << 9)) + bytes([3 | (2 << 2)]) + b"\0" * 4
     write("player_h264", "calls", player_steps(video[:2], 1, calls) + player_steps(video[:1]))
-    write("player_jpeg", "pictures_audio_notices", player_steps(playback[:1] + adpcm[:1] + notices[:1]))
+    sound_on = bytes([3 | (4 << 2)]) + b"\0" * 4
+    write("player_jpeg", "pictures_audio_notices",
+          sound_on + player_steps(playback[:1] + adpcm[:1] + notices[:1]))
     calls = bytes([3 | (0 << 2)]) + struct.pack("<i", 1) + bytes([3 | (3 << 2)]) + struct.pack("<i", 64 | (30 << 9))
     write("player_jpeg", "calls", player_steps(playback[:1], 1, calls) + player_steps(playback[:1]))
 

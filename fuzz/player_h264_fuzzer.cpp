@@ -1,5 +1,8 @@
 // The H.264 player's inputNetFrame with frames of every kind, in a headless
-// window; the fuzzer drives the decode tick and the window-side calls.
+// window, sound on the file backend; the fuzzer drives the decode tick and
+// the window-side calls.
+
+#include <stdlib.h>
 
 #include <chrono>
 #include <cstddef>
@@ -20,6 +23,9 @@ using namespace lumvara;
 
 winsys::HWND fuzzWindow() {
     static const winsys::HWND window = [] {
+        // Sound goes to the file backend with no file: played at its pace
+        // and discarded, so no sound server is needed.
+        ::setenv("LUMVARA_AUDIO", "file", 0);
         drawingStartup();
         winsys::WindowDesc desc;
         desc.rect = {0, 0, 320, 180};
@@ -41,7 +47,7 @@ bool waitForTick(CNetH264StreamPlay& player, uint32_t takenBefore) {
 
 void call(CNetH264StreamPlay& player, const fuzz::Step& step, winsys::HWND window) {
     const int32_t a = step.argument;
-    switch (step.call % 8) {
+    switch (step.call % 10) {
         case 0: player.setRenderEffect(a & 7); break;
         case 1: player.refreshLastPicture(); break;
         case 2:
@@ -66,7 +72,9 @@ void call(CNetH264StreamPlay& player, const fuzz::Step& step, winsys::HWND windo
         case 6:
             winsys::MoveWindow(window, 0, 0, 1 + (a & 0x1FF), 1 + ((a >> 9) & 0x1FF), true);
             break;
-        default: FUZZ_CHECK(player.getListFrameNum() >= 0); break;
+        case 7: FUZZ_CHECK(player.getListFrameNum() >= 0); break;
+        case 8: player.openSound(); break;
+        default: FUZZ_CHECK(player.closeSound() == 1); break;
     }
 }
 
@@ -97,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 case fuzz::Step::Kind::Call:
                     call(player, step, window);
-                    if (step.call % 8 == 2) decoding = true;
+                    if (step.call % 10 == 2) decoding = true;
                     break;
                 case fuzz::Step::Kind::End: break;
             }

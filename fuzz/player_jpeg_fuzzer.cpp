@@ -1,5 +1,8 @@
 // The MJPEG player's inputNetFrame with frames of every kind, in a headless
-// window; the fuzzer drives the render tick and the window-side calls.
+// window, sound on the file backend; the fuzzer drives the render tick and
+// the window-side calls.
+
+#include <stdlib.h>
 
 #include <chrono>
 #include <cstddef>
@@ -19,6 +22,9 @@ using namespace lumvara;
 
 winsys::HWND fuzzWindow() {
     static const winsys::HWND window = [] {
+        // Sound goes to the file backend with no file: played at its pace
+        // and discarded, so no sound server is needed.
+        ::setenv("LUMVARA_AUDIO", "file", 0);
         drawingStartup();
         winsys::WindowDesc desc;
         desc.rect = {0, 0, 320, 180};
@@ -62,16 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
                 case fuzz::Step::Kind::Call: {
                     const int32_t a = step.argument;
-                    switch (step.call % 4) {
+                    switch (step.call % 6) {
                         case 0: player.setRenderEffect(a & 7); break;
                         case 1: player.refreshLastPicture(); break;
                         case 2:
                             FUZZ_CHECK(player.stopPlay() == 1);
                             FUZZ_CHECK(player.startPlay() == 1);
                             break;
-                        default:
+                        case 3:
                             winsys::MoveWindow(window, 0, 0, 1 + (a & 0x1FF), 1 + ((a >> 9) & 0x1FF), true);
                             break;
+                        case 4: FUZZ_CHECK(player.openSound() == 1); break;
+                        default: player.closeSound(); break;
                     }
                     break;
                 }
