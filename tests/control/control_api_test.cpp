@@ -2,6 +2,8 @@
 // results of every method before any PlayVideo, properties, argument checks.
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "control/control_fixture.h"
@@ -230,6 +232,32 @@ TEST_F(ControlApi, ACancelledFolderChooserChangesNothing) {
   Call("SetPath");
   EXPECT_EQ(GetString("RecFilePath"), before);
   EXPECT_TRUE(heard_.empty());
+}
+
+TEST_F(ControlApi, FirstRunWritesOnlyTheRecordingFolder) {
+  std::ifstream in(ini_);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "[PATH]\nSETPATH=" + (dir_ / "home").string() + "\n");
+  EXPECT_EQ(GetLong("RecFileLen"), 100);
+  EXPECT_EQ(GetLong("RecTimeLen"), 5);
+  EXPECT_EQ(GetLong("ReservedSpace"), 200);
+  EXPECT_EQ(GetLong("RecCover"), 0);
+}
+
+// Values in the file are taken as they stand at window creation.
+class ControlWithSettings : public ControlTest {
+ protected:
+  void BeforeCreate() override {
+    std::ofstream out(ini_);
+    out << "[PATH]\nSETPATH=/srv/rec\nFILELEN=10\nTIMELEN=abc\n";
+  }
+};
+
+TEST_F(ControlWithSettings, ReadsTheFileAsItStands) {
+  EXPECT_EQ(GetString("RecFilePath"), "/srv/rec");
+  EXPECT_EQ(GetLong("RecFileLen"), 10);
+  EXPECT_EQ(GetLong("RecTimeLen"), 0);  // not a number
+  EXPECT_EQ(GetLong("ReservedSpace"), 200);
 }
 
 TEST_F(ControlApi, TypeLibraryNamesTheControl) {
