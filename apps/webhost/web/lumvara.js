@@ -24,6 +24,7 @@
       this.surface = null;
       this.socket = null;
       this.closed = false;
+      this.bytesReceived = 0;  // everything the host sent, for a page's own figures
     }
 
     // Exchanges a launch token found in the address's fragment for the
@@ -73,6 +74,7 @@
     }
 
     receive(data) {
+      this.bytesReceived += data instanceof ArrayBuffer ? data.byteLength : data.length;
       if (data instanceof ArrayBuffer) {
         if (data.byteLength < PICTURE_HEADER) return;
         const view = new DataView(data);
@@ -96,11 +98,12 @@
     }
   }
 
-  let shared = null;
+  let shared = null;   // the promise of the page's one connection
+  let opened = null;   // the connection once open
   function connection() {
     if (!shared) {
       const c = new Connection();
-      shared = c.open().then(() => c, (e) => { shared = null; throw e; });
+      shared = c.open().then(() => { opened = c; return c; }, (e) => { shared = null; throw e; });
     }
     return shared;
   }
@@ -159,6 +162,8 @@
     }
 
     get controlId() { return this._id; }
+    // Bytes the host has sent this page so far (every control's).
+    static get bytesReceived() { return opened ? opened.bytesReceived : 0; }
 
     _wireSurface() {
       const surface = this._c.surface;

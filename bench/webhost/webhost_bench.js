@@ -1,0 +1,92 @@
+// Web host figures, printed (not a test): picture delay from the host taking
+// a control's pixels to the page painting them, at 640x360 and 1280x720; and
+// one page with nine 640x360 controls: paints per second per control, the
+// host's CPU and the bytes per second on the socket.
+//   LUMVARA_BUILD_DIR=build/normal NODE_PATH=tests/webhost/browser/node_modules \
+//     node bench/webhost/webhost_bench.js [SECONDS]
+"use strict";
+
+const fs = require("node:fs");
+const path = require("node:path");
+const { World, waitFor } = require(path.join(__dirname, "../../tests/webhost/browser/harness.js"));
+
+const seconds = Number(process.argv[2] || 10);
+
+function cpuSeconds(pid) {
+  const fields = fs.readFileSync("/proc/" + pid + "/stat", "utf8").split(") ")[1].split(" ");
+  const ticks = Number(fields[11]) + Number(fields[12]);  // utime + stime
+  return ticks / 100;
+}
+
+function percentile(sorted, p) {
+  if (sorted.length === 0) return NaN;
+  return sorted[Math.min(sorted.length - 1, Math.floor(p * sorted.length))];
+}
+
+// A page with `count` views of width x height CSS pixels, each playing the
+// demo camera; resolves once every view shows pictures.
+async function openViews(world, count, width, height) {
+  const context = await world.context();
+  const page = await context.newPage();
+  await page.goto("http://127.0.0.1:" + world.port + "/lumvara.js");
+  if (!world.exchanged) {
+    await page.evaluate((token) => fetch("/session", { method: "POST", body: token }), world.token);
+    world.exchanged = true;
+  }
+  await page.setContent("<body style='margin:0'></body>");
+  await page.addScriptTag({ url: "http://127.0.0.1:" + world.port + "/lumvara.js" });
+  await page.evaluate(async ([n, w, h]) => {
+    window.delays = [];
+    window.ctls = [];
+    for (let i = 0; i < n; i++) {
+      const div = document.createElement("div");
+      div.style.cssText = "display:inline-block;width:" + w + "px;height:" + h + "px";
+      document.body.append(div);
+      const ctl = await LumvaraControl.create(div);
+      ctl.onpaint = (seq, delay) => window.delays.push(delay);
+      window.ctls.push(ctl);
+      await ctl.playDemo();
+    }
+  }, [count, width, height]);
+  await waitFor(() => page.evaluate(() => window.ctls.every((c) => c.paints > 5)), 90000, "pictures in every view");
+  return page;
+}
+
+async function delayRun(world, width, height) {
+  const page = await openViews(world, 1, width, height);
+  await page.evaluate(() => { window.delays = []; });
+  await new Promise((r) => setTimeout(r, seconds * 1000));
+  const delays = (await page.evaluate(() => window.delays)).sort((a, b) => a - b);
+  await page.close();
+  console.log(`picture taken -> painted, ${width}x${height}: ${delays.length} pictures, ` +
+    `median ${percentile(delays, 0.5).toFixed(1)} ms, p90 ${percentile(delays, 0.9).toFixed(1)} ms, ` +
+    `p99 ${percentile(delays, 0.99).toFixed(1)} ms (goal: median <= 60, p99 <= 120 at 640x360)`);
+}
+
+async function gridRun(world, count) {
+  const page = await openViews(world, count, 640, 360);
+  const start = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived }));
+  const cpu0 = cpuSeconds(world.webhost.pid);
+  const t0 = Date.now();
+  await new Promise((r) => setTimeout(r, seconds * 1000));
+  const end = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived }));
+  const wall = (Date.now() - t0) / 1000;
+  const cpu = cpuSeconds(world.webhost.pid) - cpu0;
+  await page.close();
+  const rates = end.paints.map((p, i) => (p - start.paints[i]) / wall);
+  console.log(`${count} controls at 640x360: paints/s per control min ${Math.min(...rates).toFixed(1)}, ` +
+    `median ${percentile(rates.slice().sort((a, b) => a - b), 0.5).toFixed(1)}, max ${Math.max(...rates).toFixed(1)} ` +
+    `(goal >= 20); host CPU ${(100 * cpu / wall).toFixed(0)} % of one core; ` +
+    `${((end.bytes - start.bytes) / wall / 1e6).toFixed(2)} MB/s on the socket`);
+}
+
+(async () => {
+  const world = await new World().start();
+  try {
+    await delayRun(world, 640, 360);
+    await delayRun(world, 1280, 720);
+    await gridRun(world, 9);
+  } finally {
+    await world.stop();
+  }
+})().catch((e) => { console.error(e); process.exit(1); });
