@@ -737,10 +737,12 @@ int main(int argc, char** argv) {
     for (auto& seek : seeks) {
       if (!seek.resumed && sd.frames.load() > seek.framesBefore) seek.resumed = true;
     }
-    if (now >= nextSeekMs && now < faultsEndMs + 5000) {
+    if (now >= nextSeekMs && now < endMs - kLivenessQuietMs) {
       const int offset = static_cast<int>(uniform(0, static_cast<int64_t>(sdSizes[sdFile]) * 9 / 10));
-      seeks.push_back({now, sd.frames.load()});
+      // Counted from after the call: it closes the old connection (whose
+      // frames must not count as the seek's) before it asks for the offset.
       device_record_file_set_pos(sd.device, offset);
+      seeks.push_back({now, sd.frames.load()});
       sdLastSeekMs = now;
       sd.lastFrameMs.store(now);
       nextSeekMs = now + uniform(2000, 6000);
@@ -843,7 +845,7 @@ int main(int argc, char** argv) {
       ++seeksResumed;
     } else if (seek.nearReboot) {
       ++seeksExcused;
-    } else if (endCheckMs - seek.atMs > 4000) {
+    } else if (endCheckMs - seek.atMs > kLivenessQuietMs) {
       live = false;
       liveness += format(" a seek at %.1f s never resumed playback;",
                          static_cast<double>(seek.atMs - startMs) / 1000.0);
