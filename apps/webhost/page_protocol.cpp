@@ -7,6 +7,9 @@ namespace {
 
 using nlohmann::json;
 
+// How deep a page message may nest; real ones nest two or three levels.
+constexpr int kMaxMessageDepth = 32;
+
 struct OpName {
   const char* name;
   PageOp op;
@@ -57,12 +60,23 @@ bool Fail(std::string* problem, const std::string& why) {
 
 bool ParsePageRequest(std::string_view text, PageRequest* out, std::string* problem) {
   *out = PageRequest{};
-  const json message = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  // Values nested deeper than any real message are left out while parsing
+  // and the message refused: copying a kept field recurses once a level, and
+  // a message of the host's largest size could otherwise nest tens of
+  // thousands of levels and overflow the stack.
+  bool tooDeep = false;
+  const json::parser_callback_t depthLimit = [&tooDeep](int depth, json::parse_event_t, json&) {
+    if (depth <= kMaxMessageDepth) return true;
+    tooDeep = true;
+    return false;
+  };
+  const json message = json::parse(text.begin(), text.end(), depthLimit, /*allow_exceptions=*/false);
   if (message.is_discarded()) return Fail(problem, "malformed JSON");
   if (!message.is_object()) return Fail(problem, "a message is a JSON object");
   auto id = message.find("id");
   const bool hasId = id != message.end() && id->is_number_integer();
   if (hasId) out->id = *id;
+  if (tooDeep) return Fail(problem, "nested too deep");
   auto opField = message.find("op");
   if (opField == message.end() || !opField->is_string()) return Fail(problem, "missing op");
   const std::string op = opField->get<std::string>();
