@@ -628,6 +628,7 @@ int main(int argc, char** argv) {
   int64_t nextSampleMs = nowMs();
   long rssBase = -1;
   long talkKbBase = 0;
+  struct mallinfo2 heapBase {};
   double rssBaseAt = 0;
   int64_t nextProgressMs = nowMs() + 15000;
   int64_t lastRebootMs = -1000000;
@@ -651,6 +652,7 @@ int main(int argc, char** argv) {
       if (rssBase < 0 && now >= memoryBaseMs) {
         rssBase = kb;
         talkKbBase = simulatorTalkKb(camera);
+        heapBase = mallinfo2();
         rssBaseAt = at;
       }
       nextSampleMs = now + 2000;
@@ -859,7 +861,9 @@ int main(int argc, char** argv) {
     rssBase = rss.back().second;
     rssBaseAt = rss.back().first;
     talkKbBase = simulatorTalkKb(camera);
+    heapBase = mallinfo2();
   }
+  const struct mallinfo2 heapLast = mallinfo2();
   const long rssLast = residentKb();
   const long talkKbLast = simulatorTalkKb(camera);
   rss.emplace_back(static_cast<double>(endCheckMs - startMs) / 1000.0, rssLast);
@@ -1003,6 +1007,12 @@ int main(int argc, char** argv) {
   for (const auto& sample : rss) rssPeak = std::max(rssPeak, sample.second);
   std::printf("soak: resident memory: first %ld kB, at %.0f s %ld kB, last %ld kB, peak %ld kB (%zu samples)\n",
               rss.empty() ? -1 : rss.front().second, rssBaseAt, rssBase, rssLast, rssPeak, rss.size());
+  // Where resident memory went: blocks in use, or freed memory that malloc
+  // keeps in its arenas (touched pages stay resident until it trims them).
+  std::printf("soak: heap at %.0f s and at the end: in use %zu / %zu kB, free in the arenas %zu / %zu kB\n",
+              rssBaseAt, (heapBase.uordblks + heapBase.hblkhd) / 1024,
+              (heapLast.uordblks + heapLast.hblkhd) / 1024, heapBase.fordblks / 1024,
+              heapLast.fordblks / 1024);
   std::printf("soak: descriptors %d before, %d after; threads %d before, %d after\n", fdsBefore,
               fdsAfter, threadsBefore, threadsAfter);
   std::printf("soak: recordings: %zu sessions, %zu files written, %d decode cleanly; talk frames at the camera %zu\n",
