@@ -39,6 +39,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -392,6 +393,65 @@ std::vector<RecordFileCheck> findRecordFiles(const std::string& root) {
   return files;
 }
 
+// Decodes the files of finished recording sessions while the run goes on,
+// so that a long run does not leave them all for the end.
+class DecodeChecker {
+ public:
+  explicit DecodeChecker(std::string root) : root_(std::move(root)), thread_([this] { run(); }) {}
+  ~DecodeChecker() { finish(); }
+  // A session of `camera` that ran from `start` to `stop` (local time stamps) has ended.
+  void sessionEnded(const std::string& camera, std::time_t start, std::time_t stop) {
+    std::lock_guard<std::mutex> guard(lock_);
+    pending_.push_back({camera, start, stop});
+    wake_.notify_one();
+  }
+  void finish() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  // Results so far: path -> (decodes, what ffmpeg printed). After finish().
+  std::map<std::string, std::pair<bool, std::string>> results() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return results_;
+  }
+
+ private:
+  struct Ended {
+    std::string camera;
+    std::time_t start, stop;
+  };
+  void run() {
+    std::unique_lock<std::mutex> lock(lock_);
+    while (true) {
+      wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+      if (stop_) return;
+      const Ended ended = pending_.front();
+      pending_.erase(pending_.begin());
+      lock.unlock();
+      std::map<std::string, std::pair<bool, std::string>> checked;
+      for (const auto& file : findRecordFiles(root_)) {
+        if (file.camera != ended.camera || file.opened < ended.start - 2 || file.opened > ended.stop + 2) continue;
+        std::string output;
+        const bool ok = decodesCleanly(file.path, output);
+        checked[file.path] = {ok, output};
+      }
+      lock.lock();
+      results_.insert(checked.begin(), checked.end());
+    }
+  }
+  const std::string root_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::vector<Ended> pending_;
+  std::map<std::string, std::pair<bool, std::string>> results_;
+  std::thread thread_;
+};
+
 std::string dayOf(std::time_t t) {
   std::tm local{};
   localtime_r(&t, &local);
@@ -616,6 +676,7 @@ int main(int argc, char** argv) {
 
   // ---- The run ----
   g_phase = "running";
+  auto checker = std::make_unique<DecodeChecker>(recordRoot);
   std::map<Fault, int> faults;
   // Faults are drawn from a shuffled deck of every kind, so that even a
   // short run injects each kind once before any repeats.
@@ -715,6 +776,7 @@ int main(int argc, char** argv) {
           if (it->view == i && it->stop == 0) {
             it->stop = std::time(nullptr);
             it->framesAtStop = view.frames.load();
+            checker->sessionEnded(it->camera, it->start, it->stop);
             break;
           }
         }
@@ -907,6 +969,9 @@ int main(int argc, char** argv) {
 
   // Descriptors and threads return to their counts; the simulator's
   // connection threads end once it sees the client's sockets close.
+  // The checker's thread (and any ffmpeg it runs) ends before the count.
+  g_phase = "finishing the decode checks";
+  checker->finish();
   g_phase = "waiting for descriptors and threads";
   int fdsAfter = openFds(), threadsAfter = threadCount();
   for (const int64_t deadline = nowMs() + 10000; nowMs() < deadline;) {
@@ -922,12 +987,20 @@ int main(int argc, char** argv) {
 
   // ---- Recordings ----
   g_phase = "checking recordings";
+  const auto checkedDuringRun = checker->results();
+  checker.reset();
   auto files = findRecordFiles(recordRoot);
   int decoded = 0;
   std::string recordProblems;
   for (auto& file : files) {
     std::string output;
-    file.decodes = decodesCleanly(file.path, output);
+    const auto done = checkedDuringRun.find(file.path);
+    if (done != checkedDuringRun.end()) {
+      file.decodes = done->second.first;
+      output = done->second.second;
+    } else {
+      file.decodes = decodesCleanly(file.path, output);
+    }
     if (file.decodes) {
       ++decoded;
     } else {
