@@ -1,11 +1,24 @@
 #include "player/frame_block_pool.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
-#include <new>
 
 #include "player/net_stream_play.h"
 
 namespace lumvara {
+namespace {
+
+// A fresh anonymous mapping of kFrameBlockSize bytes, or null.
+uint8_t* MapBlock()
+{
+    void* block = mmap(nullptr, kFrameBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return block == MAP_FAILED ? nullptr : static_cast<uint8_t*>(block);
+}
+
+void UnmapBlock(uint8_t* block) { munmap(block, kFrameBlockSize); }
+
+}  // namespace
 
 void FrameBlockReturn::operator()(uint8_t* block) const
 {
@@ -13,7 +26,7 @@ void FrameBlockReturn::operator()(uint8_t* block) const
         return;
     }
     if (pool == nullptr) {
-        delete[] block;
+        UnmapBlock(block);
         return;
     }
     pool->giveBack(block);
@@ -21,31 +34,34 @@ void FrameBlockReturn::operator()(uint8_t* block) const
 
 FrameBlockPool::FrameBlockPool(size_t spareLimit) : spareLimit_(spareLimit) {}
 
-FrameBlockPool::~FrameBlockPool() = default;
+FrameBlockPool::~FrameBlockPool()
+{
+    for (uint8_t* block : spare_) {
+        UnmapBlock(block);
+    }
+}
 
 FrameBlock FrameBlockPool::copyOf(const uint8_t* frame, uint32_t length)
 {
     if (frame == nullptr || length > kFrameBlockSize) {
         return FrameBlock(nullptr, FrameBlockReturn{this});
     }
-    std::unique_ptr<uint8_t[]> block;
+    uint8_t* block = nullptr;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (!spare_.empty()) {
-            block = std::move(spare_.back());
+            block = spare_.back();
             spare_.pop_back();
         }
     }
     if (block == nullptr) {
-        // Left uninitialised on purpose: only the pages a frame is copied
-        // into become resident.
-        block.reset(new (std::nothrow) uint8_t[kFrameBlockSize]);
+        block = MapBlock();
         if (block == nullptr) {
             return FrameBlock(nullptr, FrameBlockReturn{this});
         }
     }
-    std::memcpy(block.get(), frame, length);
-    return FrameBlock(block.release(), FrameBlockReturn{this});
+    std::memcpy(block, frame, length);
+    return FrameBlock(block, FrameBlockReturn{this});
 }
 
 size_t FrameBlockPool::spareCount()
@@ -56,11 +72,14 @@ size_t FrameBlockPool::spareCount()
 
 void FrameBlockPool::giveBack(uint8_t* block)
 {
-    std::unique_ptr<uint8_t[]> owned(block);
-    std::lock_guard<std::mutex> guard(lock_);
-    if (spare_.size() < spareLimit_) {
-        spare_.push_back(std::move(owned));
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (spare_.size() < spareLimit_) {
+            spare_.push_back(block);
+            return;
+        }
     }
+    UnmapBlock(block);
 }
 
 }  // namespace lumvara

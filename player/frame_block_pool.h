@@ -2,9 +2,13 @@
 // Fixed-size frame blocks for the players' queues. Every frame a player
 // queues is copied whole (header and payload) into one block of
 // kFrameBlockSize bytes that the queue owns until its consumer is done with
-// it. At 25 frames a second a fresh block per frame would cost a mapping
-// and its page faults each time, so each player keeps a few returned blocks
-// for reuse; blocks beyond that are freed.
+// it. Each block is a mapping of its own, so only the pages a frame is
+// copied into become resident and a freed block goes back to the system
+// whole (from the general heap, freed blocks stay resident in its arenas
+// once its mapping threshold has moved above their size, and a long-running
+// view grows). At 25 frames a second a fresh mapping per frame would cost
+// its page faults each time, so each player keeps a few returned blocks for
+// reuse; blocks beyond that are unmapped.
 //
 // Any thread. The pool's lock is held only to take or give back a block,
 // never while a block is filled or read.
@@ -50,7 +54,7 @@ private:
 
     const size_t spareLimit_;
     std::mutex lock_;
-    std::vector<std::unique_ptr<uint8_t[]>> spare_;  // guarded by lock_
+    std::vector<uint8_t*> spare_;  // mapped blocks, guarded by lock_
 };
 
 }  // namespace lumvara
