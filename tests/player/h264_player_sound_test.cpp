@@ -130,7 +130,7 @@ TEST_F(H264PlayerSound, SwitchingSoundRestartsTheRecordingIntoANewFile)
     const std::string second = player.recorder().FilePath();
     EXPECT_FALSE(second.empty());
     EXPECT_NE(second, first);
-    std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(5ms);  // the next file needs a later name too
     EXPECT_EQ(player.closeSound(), 1);
     EXPECT_NE(player.recorder().FilePath(), second);
     EXPECT_EQ(player.getrecordstatus(), 1);
