@@ -32,6 +32,13 @@ function(lumvara_component name)
   set_property(GLOBAL APPEND PROPERTY LUMVARA_COMPONENTS ${target})
 endfunction()
 
+# lumvara_tsan_test(<target>): a test program the thread-checker build runs
+# (its cases carry the 'tsan' label). The lumvara_tsan_tests target builds all
+# of them, so that build compiles no test it will not run.
+function(lumvara_tsan_test target)
+  set_property(GLOBAL APPEND PROPERTY LUMVARA_TSAN_TESTS ${target})
+endfunction()
+
 # lumvara_test(<name> SOURCES ... [DEPS ...] [LABELS ...])
 # A GoogleTest executable whose cases CTest lists one by one.
 function(lumvara_test name)
@@ -44,4 +51,7 @@ function(lumvara_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+  if("tsan" IN_LIST ARG_LABELS)
+    lumvara_tsan_test(${name})
+  endif()
 endfunction()
