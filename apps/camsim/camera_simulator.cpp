@@ -9,42 +9,24 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <cstdlib>
-#include <fstream>
-#include <limits>
-#include <list>
-#include <map>
-#include <thread>
-#include <utility>
+#include <ctime>
 
-#include "apps/camsim/camera_audio.h"
-#include "apps/camsim/camera_params.h"
-#include "apps/camsim/connection_link.h"
+#include "apps/camsim/camera_simulator_impl.h"
 #include "apps/camsim/h264_file_source.h"
-#include "apps/camsim/h264_test_pattern.h"
-#include "apps/camsim/http_request.h"
-#include "apps/camsim/jpeg_test_pattern.h"
-#include "apps/camsim/search_responder.h"
 #include "apps/camsim/stream_frame.h"
+
+// Listening, accepting and reaping connections, the reboot, the dispatch of
+// each request to its endpoint, and the public calls. The endpoints
+// themselves live one group per file (see camera_simulator_impl.h).
 
 namespace lumvara::camsim {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 constexpr char kLiveCgi[] = "livestream.cgi";
 constexpr char kAudioCgi[] = "audiostream.cgi";
 constexpr int kPlaybackStreamId = 4;
 constexpr int kFirstRequestTimeoutMs = 10000;
-constexpr uint32_t kOversizedLength = kMaxFramePayload + 1;
-constexpr uint32_t kCorruptMagic = kFrameMagic ^ 0x80000000u;  // last byte on the wire differs
-constexpr uint8_t kAlarmCycle[] = {kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm,
-                                   kKindInputAlarmOver};
 
 int8_t HostZone() {
   // Frames carry the zone as "UTC minus local" in hours.
@@ -74,123 +56,16 @@ std::vector<Recording> DefaultRecordings() {
   };
 }
 
-std::string Answer(const ConnectionScript& script, const std::string& body) {
-  std::string head = "HTTP/1.1 200 OK\r\nServer: Lumvara camsim\r\n";
-  head += "Content-Type: text/plain\r\n";
-  if (!script.omit_content_length) {
-    head += script.content_length_field + " " + std::to_string(body.size()) + "\r\n";
-  }
-  head += "Cache-Control: no-cache\r\nConnection: keep-alive\r\n\r\n";
-  return head;
-}
-
 }  // namespace
 
-struct Connection {
-  uint32_t id = 0;
-  std::mutex mutex;  // guards fd (closed only by the connection's thread) and notices
-  int fd = -1;
-  int wake = -1;
-  std::deque<uint8_t> notices;
-  std::atomic<bool> done{false};
-  bool live = false;  // under the simulator's mutex
-  std::thread thread;
-
-  ~Connection() {
-    if (wake >= 0) ::close(wake);
-  }
-  void drop() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-  }
-  void notify(uint8_t kind) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      notices.push_back(kind);
-    }
-    const uint64_t one = 1;
-    (void)!::write(wake, &one, sizeof one);
-  }
-  std::deque<uint8_t> takeNotices() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return std::exchange(notices, {});
-  }
-};
-
-class CameraSimulator::Impl {
- public:
-  explicit Impl(SimulatorOptions options)
-      : options_(std::move(options)),
-        user_(options_.user),
-        pwd_(options_.pwd),
-        max_connections_(options_.max_connections),
-        wifi_networks_(options_.wifi_networks),
-        recordings_(DefaultRecordings()),
-        zone_(options_.zone.value_or(HostZone())) {}
-
-  ~Impl() { stop(); }
-
-  bool start();
-  void stop();
-
-  // Everything below is shared with the public class.
-  SimulatorOptions options_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable log_changed_;
-  std::vector<std::string> log_;
-  std::deque<ConnectionScript> scripts_;
-  std::string user_, pwd_;
-  int max_connections_;
-  bool video_loss_ = false;
-  bool refuse_sets_ = false;
-  int wifi_networks_;
-  CameraParams params_;
-  std::vector<Recording> recordings_;
-  std::map<std::string, std::shared_ptr<const std::vector<uint8_t>>> recording_bytes_;
-  std::vector<TalkSession> talk_;
-  std::list<std::shared_ptr<Connection>> connections_;
-  int live_count_ = 0;
-  int reboots_ = 0;
-  uint32_t next_id_ = 1;
-  int8_t zone_;
-  std::string last_error_;
-  std::atomic<uint16_t> bound_port_{0};
-  std::unique_ptr<SearchResponder> responder_;
-  // Access units of options_.live_file; set before any connection is served.
-  std::vector<AccessUnit> file_units_;
-
-  std::shared_ptr<const std::vector<uint8_t>> bytesOf(const std::string& name);
-
- private:
-  bool listen();
-  void fail(std::string reason) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    last_error_ = std::move(reason);
-  }
-  void acceptLoop();
-  void reboot();
-  void reap(bool all);
-  void serve(const std::shared_ptr<Connection>& connection);
-  bool serveCommand(ConnectionLink& link, const HttpRequest& request, const ConnectionScript& script);
-  void serveLive(ConnectionLink& link, Connection& connection, const HttpRequest& request,
-                 const ConnectionScript& script);
-  void serveAudio(ConnectionLink& link, const HttpRequest& request);
-  void servePlayback(ConnectionLink& link, const HttpRequest& request);
-  void holdSilent(ConnectionLink& link);
-  void record(const std::string& line);
-  ConnectionScript takeScript(const std::string& cgi);
-  bool credentialsMatch(const std::string& user, const std::string& pwd) const;
-  bool sendNotice(ConnectionLink& link, uint8_t kind);
-  std::string commandBody(const HttpRequest& request, bool& reboot_after);
-  std::string recordListBody(const HttpRequest& request);
-  void receiveTalk(uint32_t id, std::vector<uint8_t>& buffer, int& session);
-
-  int listen_fd_ = -1;
-  int stop_fd_ = -1;
-  int accept_wake_ = -1;
-  std::atomic<bool> reboot_requested_{false};
-  std::thread accept_thread_;
-};
+CameraSimulator::Impl::Impl(SimulatorOptions options)
+    : options_(std::move(options)),
+      user_(options_.user),
+      pwd_(options_.pwd),
+      max_connections_(options_.max_connections),
+      wifi_networks_(options_.wifi_networks),
+      recordings_(DefaultRecordings()),
+      zone_(options_.zone.value_or(HostZone())) {}
 
 bool CameraSimulator::Impl::start() {
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -407,79 +282,6 @@ void CameraSimulator::Impl::holdSilent(ConnectionLink& link) {
   }
 }
 
-bool CameraSimulator::Impl::serveCommand(ConnectionLink& link, const HttpRequest& request,
-                                         const ConnectionScript& script) {
-  using Action = ConnectionScript::Action;
-  if (script.action == Action::kClose) return false;
-  if (script.action == Action::kSilence) {
-    holdSilent(link);
-    return false;
-  }
-  bool reboot_after = false;
-  const std::string body = commandBody(request, reboot_after);
-  const std::string head = Answer(script, body);
-  if (script.action == Action::kCutBody) {
-    link.send(head + body.substr(0, body.size() / 2));
-    holdSilent(link);
-    return false;
-  }
-  const bool sent = link.send(head + body);
-  if (reboot_after) {
-    reboot_requested_.store(true);
-    const uint64_t one = 1;
-    (void)!::write(accept_wake_, &one, sizeof one);
-    return false;
-  }
-  return sent;
-}
-
-std::string CameraSimulator::Impl::commandBody(const HttpRequest& request, bool& reboot_after) {
-  const std::string& cgi = request.cgi;
-  const std::string refused = "var result=\"Auth Failed\";\r\n";
-  const std::string ok = "var result=\"ok\";\r\n";
-  if (!credentialsMatch(request.value("loginuse"), request.value("loginpas"))) return refused;
-  if (cgi == "get_record_file.cgi") return recordListBody(request);
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (cgi == "get_params.cgi") return params_.paramsBody();
-  if (cgi == "get_misc.cgi") return params_.miscBody();
-  if (cgi == "get_wifi_scan_result.cgi") return WifiScanBody(wifi_networks_);
-  if (cgi == "decoder_control.cgi") return ok;
-  if (cgi == "reboot.cgi") {
-    reboot_after = true;
-    return ok;
-  }
-  if (CameraParams::IsSetCgi(cgi)) {
-    if (refuse_sets_) return "var result=\"error\";\r\n";
-    params_.applySet(request);
-    return ok;
-  }
-  return "var result=\"unknown cgi\";\r\n";
-}
-
-std::string CameraSimulator::Impl::recordListBody(const HttpRequest& request) {
-  const long long from = request.has("startdate") ? std::atoll(request.value("startdate").c_str())
-                                                  : std::numeric_limits<long long>::min();
-  const long long to = request.has("enddate") ? std::atoll(request.value("enddate").c_str())
-                                              : std::numeric_limits<long long>::max();
-  std::vector<Recording> recordings;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    recordings = recordings_;
-  }
-  std::string items;
-  int count = 0;
-  for (const Recording& recording : recordings) {
-    const long long start = static_cast<long long>(recording.start);
-    if (start < from || start > to) continue;
-    const auto bytes = bytesOf(recording.name);
-    const size_t size = bytes ? bytes->size() : 0;
-    items += "var record_name0[" + std::to_string(count) + "]=\"" + recording.name + "\";\r\n";
-    items += "var record_size0[" + std::to_string(count) + "]=" + std::to_string(size) + ";\r\n";
-    ++count;
-  }
-  return "var record_num0=" + std::to_string(count) + ";\r\n" + items;
-}
-
 bool CameraSimulator::Impl::sendNotice(ConnectionLink& link, uint8_t kind) {
   FrameFields fields;
   fields.kind = kind;
@@ -487,281 +289,6 @@ bool CameraSimulator::Impl::sendNotice(ConnectionLink& link, uint8_t kind) {
   fields.zone = zone_;
   const std::vector<uint8_t> frame = buildFrame(fields, nullptr, 0);
   return link.send(frame.data(), frame.size());
-}
-
-void CameraSimulator::Impl::receiveTalk(uint32_t id, std::vector<uint8_t>& buffer, int& session) {
-  size_t used = 0;
-  while (buffer.size() - used >= kFrameHeaderSize) {
-    const FrameFields fields = readFrameHeader(buffer.data() + used);
-    if (fields.magic != kFrameMagic || fields.length > kMaxFramePayload) {
-      buffer.clear();  // not our framing: drop what is held and start afresh
-      return;
-    }
-    if (buffer.size() - used < kFrameHeaderSize + fields.length) break;
-    if (fields.kind == kKindTalk) {
-      const uint8_t* payload = buffer.data() + used + kFrameHeaderSize;
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (session < 0) {
-        talk_.push_back(TalkSession{id, {}, {}, {}, {}});
-        session = static_cast<int>(talk_.size()) - 1;
-      }
-      TalkSession& talk = talk_[static_cast<size_t>(session)];
-      talk.seqs.push_back(fields.seq);
-      talk.lengths.push_back(fields.length);
-      talk.payload.insert(talk.payload.end(), payload, payload + fields.length);
-      const std::vector<int16_t> pcm = DecodeTalk(payload, fields.length);
-      talk.pcm.insert(talk.pcm.end(), pcm.begin(), pcm.end());
-      if (!options_.talk_dir.empty()) {
-        std::ofstream raw(options_.talk_dir + "/talk-" + std::to_string(id) + ".raw",
-                          std::ios::binary | std::ios::app);
-        raw.write(reinterpret_cast<const char*>(payload), fields.length);
-      }
-    }
-    used += kFrameHeaderSize + fields.length;
-  }
-  buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
-}
-
-void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connection,
-                                      const HttpRequest& request, const ConnectionScript& script) {
-  using Action = ConnectionScript::Action;
-  if (!credentialsMatch(request.value("user"), request.value("pwd"))) {
-    sendNotice(link, kKindLoginRefused);
-    return;
-  }
-  int open_live = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_live = ++live_count_;
-    connection.live = true;
-  }
-  // Bytes that came in behind the request head are the first talk bytes.
-  std::vector<uint8_t> talk_buffer;
-  talk_buffer.swap(link.pending());
-  int talk_session = -1;
-  // Runs however the connection ends: counts it out and keeps its talk as WAV.
-  struct LiveEnd {
-    Impl* self;
-    Connection& connection;
-    const int& session;
-    ~LiveEnd() {
-      std::lock_guard<std::mutex> lock(self->mutex_);
-      --self->live_count_;
-      connection.live = false;
-      if (session >= 0 && !self->options_.talk_dir.empty()) {
-        WriteWav(self->options_.talk_dir + "/talk-" + std::to_string(connection.id) + ".wav",
-                 self->talk_[static_cast<size_t>(session)].pcm);
-      }
-    }
-  } live_end{this, connection, talk_session};
-  int limit = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    limit = max_connections_;
-  }
-  if (open_live > limit) {
-    sendNotice(link, kKindTooManyConnections);
-    return;
-  }
-
-  if (!talk_buffer.empty()) receiveTalk(connection.id, talk_buffer, talk_session);
-
-  H264TestPattern pattern(options_.width, options_.height, options_.fps, options_.gop);
-  if (file_units_.empty() && !pattern.ok()) return;
-  const auto frame_period = milliseconds(1000) / std::max(options_.fps, 1);
-  auto next_frame = Clock::now();
-  auto next_alarm = Clock::now() + options_.alarm_interval;
-  size_t alarm_step = 0;
-  uint32_t index = 0;
-  uint32_t sent_frames = 0;
-  bool script_done = script.action == Action::kNone;
-  bool silent = false;
-  bool loss_reported = false;
-
-  for (;;) {
-    // Scripted fault, once enough frames went out.
-    if (!script_done && sent_frames >= script.after_frames) {
-      script_done = true;
-      switch (script.action) {
-        case Action::kNotice:
-          if (!sendNotice(link, script.notice_kind) || script.close_after_notice) return;
-          break;
-        case Action::kCorruptMagic:
-        case Action::kOversizedLength: {
-          FrameFields fields;
-          fields.kind = kKindH264Other;
-          fields.zone = zone_;
-          const uint8_t filler[64] = {};
-          std::vector<uint8_t> frame = buildFrame(fields, filler, sizeof filler);
-          if (script.action == Action::kCorruptMagic) {
-            putLe32(frame.data() + kOffsetMagic, kCorruptMagic);
-          } else {
-            putLe32(frame.data() + kOffsetLength, kOversizedLength);
-          }
-          if (!link.send(frame.data(), frame.size())) return;
-          break;
-        }
-        case Action::kSilence:
-          silent = true;
-          break;
-        case Action::kClose:
-          return;
-        default:
-          break;
-      }
-    }
-    for (uint8_t kind : connection.takeNotices()) {
-      if (!silent && !sendNotice(link, kind)) return;
-    }
-    if (options_.alarm_interval.count() > 0 && Clock::now() >= next_alarm) {
-      next_alarm += options_.alarm_interval;
-      const uint8_t kind = kAlarmCycle[alarm_step++ % std::size(kAlarmCycle)];
-      if (!silent && !sendNotice(link, kind)) return;
-    }
-    bool lost = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      lost = video_loss_;
-    }
-    if (lost && !loss_reported && !silent) {
-      if (!sendNotice(link, kKindVideoLoss)) return;
-    }
-    loss_reported = lost;
-
-    const auto now = Clock::now();
-    if (now >= next_frame) {
-      next_frame += frame_period;
-      if (now - next_frame > milliseconds(1000)) next_frame = now + frame_period;
-      if (!silent && !lost) {
-        const auto time = std::time(nullptr);
-        const AccessUnit unit =
-            file_units_.empty()
-                ? pattern.encode(index, time - static_cast<std::time_t>(zone_) * 3600)
-                : file_units_[index % file_units_.size()];
-        FrameFields fields;
-        fields.kind = unit.key ? kKindH264Key : kKindH264Other;
-        fields.time = static_cast<uint32_t>(time);
-        fields.seq = index;
-        fields.zone = zone_;
-        ++index;
-        const std::vector<uint8_t> frame = buildFrame(fields, unit.bytes.data(), unit.bytes.size());
-        if (!link.send(frame.data(), frame.size())) return;
-        ++sent_frames;
-      }
-    }
-    // Until the next frame is due, take in what the client sends (talk frames).
-    const auto wait = std::chrono::duration_cast<milliseconds>(next_frame - Clock::now());
-    const auto event = link.wait(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
-    if (event == ConnectionLink::Event::kStopped) return;
-    if (event == ConnectionLink::Event::kReadable) {
-      uint8_t chunk[8192];
-      const ssize_t n = link.receive(chunk, sizeof chunk);
-      if (n == 0) return;
-      if (n > 0) {
-        talk_buffer.insert(talk_buffer.end(), chunk, chunk + n);
-        receiveTalk(connection.id, talk_buffer, talk_session);
-      }
-    }
-  }
-}
-
-void CameraSimulator::Impl::serveAudio(ConnectionLink& link, const HttpRequest& request) {
-  if (!credentialsMatch(request.value("user"), request.value("pwd"))) {
-    sendNotice(link, kKindLoginRefused);
-    return;
-  }
-  const uint8_t kind = options_.audio_kind == kKindAdpcm ? kKindAdpcm : kKindAlaw;
-  auto next = Clock::now();
-  uint64_t sample = 0;
-  uint32_t seq = 0;
-  for (;;) {
-    size_t samples = 0;
-    const std::vector<uint8_t> payload = CameraAudioPayload(kind, options_.tone_hz, sample, &samples);
-    sample += samples;
-    FrameFields fields;
-    fields.kind = kind;
-    fields.time = static_cast<uint32_t>(std::time(nullptr));
-    fields.seq = seq++;
-    fields.zone = zone_;
-    const std::vector<uint8_t> frame = buildFrame(fields, payload.data(), payload.size());
-    if (!link.send(frame.data(), frame.size())) return;
-    next += milliseconds(1000 * static_cast<int64_t>(samples) / kAudioRate);
-    for (;;) {
-      const auto wait = std::chrono::duration_cast<milliseconds>(next - Clock::now());
-      if (wait.count() <= 0) break;
-      const auto event = link.wait(static_cast<int>(wait.count()));
-      if (event == ConnectionLink::Event::kStopped) return;
-      if (event == ConnectionLink::Event::kReadable) {
-        uint8_t sink[4096];
-        if (link.receive(sink, sizeof sink) == 0) return;
-      }
-    }
-  }
-}
-
-std::shared_ptr<const std::vector<uint8_t>> CameraSimulator::Impl::bytesOf(
-    const std::string& name) {
-  Recording recording;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto cached = recording_bytes_.find(name);
-    if (cached != recording_bytes_.end()) return cached->second;
-    auto it = std::find_if(recordings_.begin(), recordings_.end(),
-                           [&](const Recording& r) { return r.name == name; });
-    if (it == recordings_.end()) return nullptr;
-    recording = *it;
-  }
-  auto bytes = std::make_shared<std::vector<uint8_t>>();
-  H264TestPattern h264(options_.width, options_.height, options_.fps, options_.gop);
-  JpegTestPattern jpeg(options_.width, options_.height);
-  if (!recording.mjpeg && !h264.ok()) return nullptr;
-  const int fps = std::max(options_.fps, 1);
-  for (uint32_t i = 0; i < recording.frames; ++i) {
-    const std::time_t time = recording.start + static_cast<std::time_t>(i / fps);
-    const std::time_t shown = time - static_cast<std::time_t>(zone_) * 3600;
-    FrameFields fields;
-    std::vector<uint8_t> payload;
-    if (recording.mjpeg) {
-      payload = jpeg.encode(i, shown);
-      fields.kind = kKindJpeg;
-    } else {
-      AccessUnit unit = h264.encode(i, shown);
-      payload = std::move(unit.bytes);
-      fields.kind = unit.key ? kKindH264Key : kKindH264Other;
-    }
-    if (payload.empty()) return nullptr;
-    fields.time = static_cast<uint32_t>(time);
-    fields.seq = i;
-    fields.zone = zone_;
-    const std::vector<uint8_t> frame = buildFrame(fields, payload.data(), payload.size());
-    bytes->insert(bytes->end(), frame.begin(), frame.end());
-  }
-  std::lock_guard<std::mutex> lock(mutex_);
-  return recording_bytes_.emplace(name, std::move(bytes)).first->second;
-}
-
-void CameraSimulator::Impl::servePlayback(ConnectionLink& link, const HttpRequest& request) {
-  if (!credentialsMatch(request.value("user"), request.value("pwd"))) {
-    sendNotice(link, kKindLoginRefused);
-    return;
-  }
-  const auto bytes = bytesOf(request.value("filename"));
-  if (!bytes) return;  // no such recording: the camera just closes
-  // Whole frames only: playback starts at the first frame that begins at or
-  // after the requested byte offset.
-  const long long offset = std::max(0LL, std::atoll(request.value("offset").c_str()));
-  size_t position = 0;
-  while (position < bytes->size() && static_cast<long long>(position) < offset) {
-    position += kFrameHeaderSize + readFrameHeader(bytes->data() + position).length;
-  }
-  const auto period = options_.playback_fps > 0 ? milliseconds(1000) / options_.playback_fps
-                                                 : milliseconds(0);
-  while (position < bytes->size()) {
-    const size_t size = kFrameHeaderSize + readFrameHeader(bytes->data() + position).length;
-    if (!link.send(bytes->data() + position, size)) return;
-    position += size;
-    if (period.count() > 0 && !link.sleep(period)) return;
-  }
 }
 
 CameraSimulator::CameraSimulator(SimulatorOptions options)

@@ -1,0 +1,249 @@
+// The live stream (livestream.cgi) and the talk frames the client sends back
+// on the same connection. One exchange reads as its steps: admit the client
+// (credentials, then the connection limit), start the stream (the talk bytes
+// that came behind the request head, the picture source), then stream until
+// the connection ends: apply the scripted fault once its frame count is
+// reached, send the notices due (queued, periodic alarms, video loss), send
+// the frame due, take in talk until the next one. The end counts the
+// connection out and keeps its talk as WAV, however the exchange stopped.
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "apps/camsim/camera_audio.h"
+#include "apps/camsim/camera_simulator_impl.h"
+#include "apps/camsim/stream_frame.h"
+
+namespace lumvara::camsim {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr uint32_t kOversizedLength = kMaxFramePayload + 1;
+constexpr uint32_t kCorruptMagic = kFrameMagic ^ 0x80000000u;  // last byte on the wire differs
+constexpr uint8_t kAlarmCycle[] = {kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm,
+                                   kKindInputAlarmOver};
+
+}  // namespace
+
+class CameraSimulator::Impl::LiveSession {
+ public:
+  // Admits the connection: counts it in. Bytes that came in behind the
+  // request head are the first talk bytes.
+  LiveSession(Impl& sim, ConnectionLink& link, Connection& connection, const ConnectionScript& script)
+      : sim_(sim), link_(link), connection_(connection), script_(script),
+        script_done_(script.action == ConnectionScript::Action::kNone) {
+    std::lock_guard<std::mutex> lock(sim_.mutex_);
+    open_live_ = ++sim_.live_count_;
+    connection_.live = true;
+    talk_buffer_.swap(link_.pending());
+  }
+
+  // Ends the exchange however it stopped: counts the connection out and
+  // keeps its talk as WAV.
+  ~LiveSession() {
+    std::lock_guard<std::mutex> lock(sim_.mutex_);
+    --sim_.live_count_;
+    connection_.live = false;
+    if (talk_session_ >= 0 && !sim_.options_.talk_dir.empty()) {
+      WriteWav(sim_.options_.talk_dir + "/talk-" + std::to_string(connection_.id) + ".wav",
+               sim_.talk_[static_cast<size_t>(talk_session_)].pcm);
+    }
+  }
+
+  LiveSession(const LiveSession&) = delete;
+  LiveSession& operator=(const LiveSession&) = delete;
+
+  // False when this connection is one more than the camera serves at once.
+  bool withinLimit() const {
+    std::lock_guard<std::mutex> lock(sim_.mutex_);
+    return open_live_ <= sim_.max_connections_;
+  }
+
+  // Takes the first talk bytes and opens the picture source; false when there
+  // is nothing to show.
+  bool startStream() {
+    if (!talk_buffer_.empty()) sim_.receiveTalk(connection_.id, talk_buffer_, talk_session_);
+    pattern_.emplace(sim_.options_.width, sim_.options_.height, sim_.options_.fps, sim_.options_.gop);
+    if (sim_.file_units_.empty() && !pattern_->ok()) return false;
+    frame_period_ = milliseconds(1000) / std::max(sim_.options_.fps, 1);
+    next_frame_ = Clock::now();
+    next_alarm_ = Clock::now() + sim_.options_.alarm_interval;
+    return true;
+  }
+
+  // One round of the stream; false once the connection is over.
+  bool streamOnce() { return applyScriptedFault() && sendNotices() && sendDueFrame() && takeTalk(); }
+
+ private:
+  using Action = ConnectionScript::Action;
+
+  // The scripted fault, once enough frames went out.
+  bool applyScriptedFault() {
+    if (script_done_ || sent_frames_ < script_.after_frames) return true;
+    script_done_ = true;
+    switch (script_.action) {
+      case Action::kNotice:
+        return sim_.sendNotice(link_, script_.notice_kind) && !script_.close_after_notice;
+      case Action::kCorruptMagic:
+      case Action::kOversizedLength:
+        return sendBrokenFrame();
+      case Action::kSilence:
+        silent_ = true;
+        return true;
+      case Action::kClose:
+        return false;
+      default:
+        return true;
+    }
+  }
+
+  // A frame whose magic is wrong or whose length is beyond the largest payload.
+  bool sendBrokenFrame() {
+    FrameFields fields;
+    fields.kind = kKindH264Other;
+    fields.zone = sim_.zone_;
+    const uint8_t filler[64] = {};
+    std::vector<uint8_t> frame = buildFrame(fields, filler, sizeof filler);
+    if (script_.action == Action::kCorruptMagic) {
+      putLe32(frame.data() + kOffsetMagic, kCorruptMagic);
+    } else {
+      putLe32(frame.data() + kOffsetLength, kOversizedLength);
+    }
+    return link_.send(frame.data(), frame.size());
+  }
+
+  // Notices queued by raiseAlarm, the periodic alarm, and video loss once as
+  // it begins. A silent connection drops them.
+  bool sendNotices() {
+    for (uint8_t kind : connection_.takeNotices()) {
+      if (!silent_ && !sim_.sendNotice(link_, kind)) return false;
+    }
+    if (sim_.options_.alarm_interval.count() > 0 && Clock::now() >= next_alarm_) {
+      next_alarm_ += sim_.options_.alarm_interval;
+      const uint8_t kind = kAlarmCycle[alarm_step_++ % std::size(kAlarmCycle)];
+      if (!silent_ && !sim_.sendNotice(link_, kind)) return false;
+    }
+    {
+      std::lock_guard<std::mutex> lock(sim_.mutex_);
+      lost_ = sim_.video_loss_;
+    }
+    if (lost_ && !loss_reported_ && !silent_) {
+      if (!sim_.sendNotice(link_, kKindVideoLoss)) return false;
+    }
+    loss_reported_ = lost_;
+    return true;
+  }
+
+  // The next picture when its time has come (none while silent or lost).
+  bool sendDueFrame() {
+    const auto now = Clock::now();
+    if (now < next_frame_) return true;
+    next_frame_ += frame_period_;
+    if (now - next_frame_ > milliseconds(1000)) next_frame_ = now + frame_period_;
+    if (silent_ || lost_) return true;
+    const auto time = std::time(nullptr);
+    const AccessUnit unit =
+        sim_.file_units_.empty()
+            ? pattern_->encode(index_, time - static_cast<std::time_t>(sim_.zone_) * 3600)
+            : sim_.file_units_[index_ % sim_.file_units_.size()];
+    FrameFields fields;
+    fields.kind = unit.key ? kKindH264Key : kKindH264Other;
+    fields.time = static_cast<uint32_t>(time);
+    fields.seq = index_;
+    fields.zone = sim_.zone_;
+    ++index_;
+    const std::vector<uint8_t> frame = buildFrame(fields, unit.bytes.data(), unit.bytes.size());
+    if (!link_.send(frame.data(), frame.size())) return false;
+    ++sent_frames_;
+    return true;
+  }
+
+  // Until the next frame is due, takes in what the client sends (talk frames).
+  bool takeTalk() {
+    const auto wait = std::chrono::duration_cast<milliseconds>(next_frame_ - Clock::now());
+    const auto event = link_.wait(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
+    if (event == ConnectionLink::Event::kStopped) return false;
+    if (event != ConnectionLink::Event::kReadable) return true;
+    uint8_t chunk[8192];
+    const ssize_t n = link_.receive(chunk, sizeof chunk);
+    if (n == 0) return false;
+    if (n > 0) {
+      talk_buffer_.insert(talk_buffer_.end(), chunk, chunk + n);
+      sim_.receiveTalk(connection_.id, talk_buffer_, talk_session_);
+    }
+    return true;
+  }
+
+  Impl& sim_;
+  ConnectionLink& link_;
+  Connection& connection_;
+  const ConnectionScript& script_;
+  int open_live_ = 0;
+  std::vector<uint8_t> talk_buffer_;
+  int talk_session_ = -1;
+  std::optional<H264TestPattern> pattern_;
+  milliseconds frame_period_{0};
+  Clock::time_point next_frame_;
+  Clock::time_point next_alarm_;
+  size_t alarm_step_ = 0;
+  uint32_t index_ = 0;
+  uint32_t sent_frames_ = 0;
+  bool script_done_;
+  bool silent_ = false;
+  bool lost_ = false;
+  bool loss_reported_ = false;
+};
+
+void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connection,
+                                      const HttpRequest& request, const ConnectionScript& script) {
+  if (!credentialsMatch(request.value("user"), request.value("pwd"))) {
+    sendNotice(link, kKindLoginRefused);
+    return;
+  }
+  LiveSession session(*this, link, connection, script);
+  if (!session.withinLimit()) {
+    sendNotice(link, kKindTooManyConnections);
+    return;
+  }
+  if (!session.startStream()) return;
+  while (session.streamOnce()) {
+  }
+}
+
+void CameraSimulator::Impl::receiveTalk(uint32_t id, std::vector<uint8_t>& buffer, int& session) {
+  size_t used = 0;
+  while (buffer.size() - used >= kFrameHeaderSize) {
+    const FrameFields fields = readFrameHeader(buffer.data() + used);
+    if (fields.magic != kFrameMagic || fields.length > kMaxFramePayload) {
+      buffer.clear();  // not our framing: drop what is held and start afresh
+      return;
+    }
+    if (buffer.size() - used < kFrameHeaderSize + fields.length) break;
+    if (fields.kind == kKindTalk) {
+      const uint8_t* payload = buffer.data() + used + kFrameHeaderSize;
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (session < 0) {
+        talk_.push_back(TalkSession{id, {}, {}, {}, {}});
+        session = static_cast<int>(talk_.size()) - 1;
+      }
+      TalkSession& talk = talk_[static_cast<size_t>(session)];
+      talk.seqs.push_back(fields.seq);
+      talk.lengths.push_back(fields.length);
+      talk.payload.insert(talk.payload.end(), payload, payload + fields.length);
+      const std::vector<int16_t> pcm = DecodeTalk(payload, fields.length);
+      talk.pcm.insert(talk.pcm.end(), pcm.begin(), pcm.end());
+      if (!options_.talk_dir.empty()) {
+        std::ofstream raw(options_.talk_dir + "/talk-" + std::to_string(id) + ".raw",
+                          std::ios::binary | std::ios::app);
+        raw.write(reinterpret_cast<const char*>(payload), fields.length);
+      }
+    }
+    used += kFrameHeaderSize + fields.length;
+  }
+  buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(used));
+}
+
+}  // namespace lumvara::camsim
