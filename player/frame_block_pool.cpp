@@ -9,14 +9,18 @@
 namespace lumvara {
 namespace {
 
-// A fresh anonymous mapping of kFrameBlockSize bytes, or null.
+// A block is the frame's kFrameBlockSize bytes, then its input time; the
+// mapping rounds up to whole pages, which the frame leaves room for.
+constexpr size_t kMappedBlockSize = kFrameBlockSize + sizeof(double);
+
+// A fresh anonymous mapping of kMappedBlockSize bytes, or null.
 uint8_t* MapBlock()
 {
-    void* block = mmap(nullptr, kFrameBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* block = mmap(nullptr, kMappedBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return block == MAP_FAILED ? nullptr : static_cast<uint8_t*>(block);
 }
 
-void UnmapBlock(uint8_t* block) { munmap(block, kFrameBlockSize); }
+void UnmapBlock(uint8_t* block) { munmap(block, kMappedBlockSize); }
 
 }  // namespace
 
@@ -41,7 +45,7 @@ FrameBlockPool::~FrameBlockPool()
     }
 }
 
-FrameBlock FrameBlockPool::copyOf(const uint8_t* frame, uint32_t length)
+FrameBlock FrameBlockPool::copyOf(const uint8_t* frame, uint32_t length, double inputMillis)
 {
     if (frame == nullptr || length > kFrameBlockSize) {
         return FrameBlock(nullptr, FrameBlockReturn{this});
@@ -61,7 +65,15 @@ FrameBlock FrameBlockPool::copyOf(const uint8_t* frame, uint32_t length)
         }
     }
     std::memcpy(block, frame, length);
+    std::memcpy(block + kFrameBlockSize, &inputMillis, sizeof inputMillis);
     return FrameBlock(block, FrameBlockReturn{this});
+}
+
+double FrameBlockPool::inputMillisOf(const uint8_t* block)
+{
+    double inputMillis = 0;
+    std::memcpy(&inputMillis, block + kFrameBlockSize, sizeof inputMillis);
+    return inputMillis;
 }
 
 size_t FrameBlockPool::spareCount()

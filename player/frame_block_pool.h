@@ -43,7 +43,12 @@ public:
     // A block of kFrameBlockSize bytes holding a copy of `frame` (`length`
     // bytes, at most kFrameBlockSize); null when `length` is too large or
     // no memory is left. The bytes after `length` are unspecified.
-    FrameBlock copyOf(const uint8_t* frame, uint32_t length);
+    // `inputMillis` (when the frame reached the player) travels with the
+    // block, after its kFrameBlockSize bytes.
+    FrameBlock copyOf(const uint8_t* frame, uint32_t length, double inputMillis = 0);
+
+    // The `inputMillis` a block of a pool was made with.
+    static double inputMillisOf(const uint8_t* block);
 
     // Blocks kept for reuse right now.
     size_t spareCount();

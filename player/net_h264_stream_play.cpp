@@ -269,6 +269,7 @@ int CNetH264StreamPlay::inputNetFrame(const uint8_t* frame, uint32_t length)
     if (frame == nullptr || length < sizeof(StreamFrameHeader) || length > kFrameBlockSize) {
         return 0;
     }
+    const double inputMillis = FrameInputClockMillis();
     const StreamFrameHeader header = headerOf(frame);
     if (header.length > length - sizeof(StreamFrameHeader)) {
         return 0;
@@ -296,7 +297,7 @@ int CNetH264StreamPlay::inputNetFrame(const uint8_t* frame, uint32_t length)
         audioWake_.set();
         return 1;
     }
-    FrameBlock block = pool_.copyOf(frame, length);
+    FrameBlock block = pool_.copyOf(frame, length, inputMillis);
     if (block != nullptr) {
         queueVideo(std::move(block));
     }
@@ -449,7 +450,7 @@ bool CNetH264StreamPlay::decodeFrame(const uint8_t* block)
     lastPicture_.swap(decodeBuffer_);
     lastPictureWidth_ = width;
     lastPictureHeight_ = height;
-    renderer_.setFrameTime(static_cast<int64_t>(header.time), header.zone);
+    renderer_.setFrameTime(static_cast<int64_t>(header.time), header.zone, FrameBlockPool::inputMillisOf(block));
     if (renderer_.loadPicture(lastPicture_.get(), width, height, window_.load())) {
         renderer_.presentPicture();
         lastShownTime_.store(header.time);

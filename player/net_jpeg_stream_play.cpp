@@ -12,6 +12,7 @@
 #include "platform/gfx/surface.h"
 #include "platform/jpeg/jpeg_decoder.h"
 #include "platform/sync/thread_priority.h"
+#include "platform/winsys/framebuffer.h"
 #include "player/drawing_token.h"
 
 namespace lumvara {
@@ -157,6 +158,7 @@ void CNetJpegStreamPlay::tick()
 
 int CNetJpegStreamPlay::inputNetFrame(const uint8_t* frame, uint32_t length)
 {
+    const double inputMillis = FrameInputClockMillis();
     FrameView view;
     if (!readFrame(frame, length, &view)) {
         return 0;
@@ -182,6 +184,7 @@ int CNetJpegStreamPlay::inputNetFrame(const uint8_t* frame, uint32_t length)
     copy->kind = view.kind;
     copy->time = view.time;
     copy->zone = view.zone;
+    copy->inputMillis = inputMillis;
     copy->payload.assign(view.payload, view.payload + view.length);
     std::lock_guard<std::mutex> guard(queueLock_);
     if (queue_.size() >= kMaxQueuedFrames) {
@@ -329,7 +332,10 @@ bool CNetJpegStreamPlay::drawPicture(const BgrxImage& image, const Frame& frame,
         osd.heights = kWindowOsdBoxes;
         drawOsdEntries(*offscreen, entries, osd);
     }
-    windowDc->StretchBlt(client, *buffers.offscreen, client);
+    {
+        const winsys::FrameInputStamp stamp(frame.inputMillis);
+        windowDc->StretchBlt(client, *buffers.offscreen, client);
+    }
     drawn_.fetch_add(1);
     return true;
 }

@@ -122,6 +122,7 @@ private:
         uint8_t kind = 0;
         uint32_t time = 0;
         int8_t zone = 0;
+        double inputMillis = 0;  // when inputNetFrame received it (FrameInputClockMillis)
         std::vector<uint8_t> payload;
     };
     using FramePtr = std::shared_ptr<const Frame>;

@@ -27,6 +27,12 @@ inline constexpr int32_t kRenderEffectHalfTurn = LUMVARA_EFFECT_HALF_TURN;
 // A whole frame (header and payload) is at most this long.
 inline constexpr uint32_t kFrameBlockSize = 32 + 524288;
 
+// Now, as the players stamp a frame that reaches inputNetFrame: milliseconds
+// since the Unix epoch (CLOCK_REALTIME), with fractions. The stamp goes with
+// the frame to the window its picture is drawn into
+// (lumvara_window_frame_input_time).
+double FrameInputClockMillis();
+
 class CNetStreamPlay {
 public:
     virtual ~CNetStreamPlay();

@@ -2,6 +2,7 @@
 
 #include "platform/gfx/blit.h"
 #include "platform/gfx/device_context.h"
+#include "platform/winsys/framebuffer.h"
 #include "platform/winsys/message_loop.h"
 #include "player/bmp_image.h"
 #include "player/i420_converter.h"
@@ -33,10 +34,11 @@ VideoRenderer::~VideoRenderer()
     release();
 }
 
-void VideoRenderer::setFrameTime(int64_t time, int8_t zone)
+void VideoRenderer::setFrameTime(int64_t time, int8_t zone, double inputMillis)
 {
     frameTime_ = time;
     zone_ = zone;
+    frameInputMillis_ = inputMillis;
 }
 
 void VideoRenderer::release()
@@ -179,6 +181,7 @@ void VideoRenderer::presentPicture()
         gfx::MirrorBlit(*surface_, mirror);
     }
     drawTexts(*surface_, source, destination);
+    const winsys::FrameInputStamp stamp(frameInputMillis_);
     if (!gfx::StretchBlitToScreen(*surface_, source, destination, window_)) {
         release();
     }

@@ -64,8 +64,10 @@ public:
 
     // --- under pictureLock() ---
 
-    // Time and zone of the picture about to be loaded, for time stamps.
-    void setFrameTime(int64_t time, int8_t zone);
+    // Time and zone of the picture about to be loaded, for time stamps, and
+    // when its frame reached the player (FrameInputClockMillis), which goes
+    // into the window with the picture's pixels.
+    void setFrameTime(int64_t time, int8_t zone, double inputMillis = 0);
 
     // Makes the window set-up and the surface fit `window` and the picture
     // size, then converts the packed I420 picture (luma width x height bytes,
@@ -145,6 +147,7 @@ private:
     CaptureRequest capture_;
     int64_t frameTime_ = 0;
     int8_t zone_ = 0;
+    double frameInputMillis_ = 0;
     RendererCounters counters_;
 
     // Written by any thread, read at the next presentation.

@@ -263,7 +263,13 @@ void ControlHost::MaybeSendPicture() {
   if (needed <= 0) return;
   pixels_.resize(static_cast<size_t>(needed));
   const double taken = PictureClockMillis();
+  // The frame stamp changes with the pixels but is read apart from them: when
+  // a new frame lands in between, the pixels may be either frame's, and the
+  // older stamp is the one that never makes a picture look younger than it is.
+  const double frameBefore = lumvara_window_frame_input_time(shown);
   if (lumvara_window_read_pixels(shown, pixels_.data(), needed, 0, &width, &height) != needed) return;
+  const double frameAfter = lumvara_window_frame_input_time(shown);
+  const double frame = frameBefore > 0 ? frameBefore : frameAfter;
   lastChanges_ = changes;
   lastShown_ = shown;
 
@@ -273,7 +279,7 @@ void ControlHost::MaybeSendPicture() {
                   kJpegQuality, TJFLAG_FASTDCT) != 0) {
     return;
   }
-  std::string message = EncodePictureHeader(PictureHeader{static_cast<uint32_t>(id_), ++pictureSeq_, taken});
+  std::string message = EncodePictureHeader(PictureHeader{static_cast<uint32_t>(id_), ++pictureSeq_, taken, frame});
   message.append(reinterpret_cast<const char*>(jpeg), jpegSize);
   tjFree(jpeg);
   pageReady_ = false;

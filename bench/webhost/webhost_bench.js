@@ -1,7 +1,9 @@
-// Web host figures, printed (not a test): picture delay from the host taking
-// a control's pixels to the page painting them, at 640x360 and 1280x720; and
-// one page with nine 640x360 controls: paints per second per control, the
-// host's CPU and the bytes per second on the socket.
+// Web host figures, printed (not a test): picture delay from the camera
+// frame reaching the player to the page painting it (and, apart, from the
+// host taking the pixels to the paint), at 640x360 and 1280x720; and one page
+// with nine 640x360 controls: paints per second per control, the host's CPU
+// and the bytes per second on the socket. Each run prints the load average,
+// the figures depend on what else the machine does.
 //   LUMVARA_BUILD_DIR=build/normal NODE_PATH=tests/webhost/browser/node_modules \
 //     node bench/webhost/webhost_bench.js [SECONDS]
 "use strict";
@@ -37,13 +39,17 @@ async function openViews(world, count, width, height) {
   await page.addScriptTag({ url: "http://127.0.0.1:" + world.port + "/lumvara.js" });
   await page.evaluate(async ([n, w, h]) => {
     window.delays = [];
+    window.hostDelays = [];
     window.ctls = [];
     for (let i = 0; i < n; i++) {
       const div = document.createElement("div");
       div.style.cssText = "display:inline-block;width:" + w + "px;height:" + h + "px";
       document.body.append(div);
       const ctl = await LumvaraControl.create(div);
-      ctl.onpaint = (seq, delay) => window.delays.push(delay);
+      ctl.onpaint = (seq, hostDelay, frameDelay) => {
+        if (frameDelay > 0) window.delays.push(frameDelay);
+        window.hostDelays.push(hostDelay);
+      };
       window.ctls.push(ctl);
       await ctl.playDemo();
     }
@@ -52,15 +58,26 @@ async function openViews(world, count, width, height) {
   return page;
 }
 
+function loadAverage() {
+  return fs.readFileSync("/proc/loadavg", "utf8").split(" ").slice(0, 3).join(" ");
+}
+
+function spread(values) {
+  const sorted = values.slice().sort((a, b) => a - b);
+  return `median ${percentile(sorted, 0.5).toFixed(1)} ms, p90 ${percentile(sorted, 0.9).toFixed(1)} ms, ` +
+    `p99 ${percentile(sorted, 0.99).toFixed(1)} ms`;
+}
+
 async function delayRun(world, width, height) {
   const page = await openViews(world, 1, width, height);
-  await page.evaluate(() => { window.delays = []; });
+  await page.evaluate(() => { window.delays = []; window.hostDelays = []; });
+  const load = loadAverage();
   await new Promise((r) => setTimeout(r, seconds * 1000));
-  const delays = (await page.evaluate(() => window.delays)).sort((a, b) => a - b);
+  const { delays, hostDelays } = await page.evaluate(() => ({ delays: window.delays, hostDelays: window.hostDelays }));
   await page.close();
-  console.log(`picture taken -> painted, ${width}x${height}: ${delays.length} pictures, ` +
-    `median ${percentile(delays, 0.5).toFixed(1)} ms, p90 ${percentile(delays, 0.9).toFixed(1)} ms, ` +
-    `p99 ${percentile(delays, 0.99).toFixed(1)} ms (goal: median <= 60, p99 <= 120 at 640x360)`);
+  console.log(`camera frame -> painted, ${width}x${height}: ${delays.length} pictures, ${spread(delays)} ` +
+    `(goal: median <= 60, p99 <= 120 at 640x360); load ${load}`);
+  console.log(`  of which host took pixels -> painted: ${spread(hostDelays)}`);
 }
 
 async function gridRun(world, count) {
@@ -77,7 +94,7 @@ async function gridRun(world, count) {
   console.log(`${count} controls at 640x360: paints/s per control min ${Math.min(...rates).toFixed(1)}, ` +
     `median ${percentile(rates.slice().sort((a, b) => a - b), 0.5).toFixed(1)}, max ${Math.max(...rates).toFixed(1)} ` +
     `(goal >= 20); host CPU ${(100 * cpu / wall).toFixed(0)} % of one core; ` +
-    `${((end.bytes - start.bytes) / wall / 1e6).toFixed(2)} MB/s on the socket`);
+    `${((end.bytes - start.bytes) / wall / 1e6).toFixed(2)} MB/s on the socket; load ${loadAverage()}`);
 }
 
 (async () => {

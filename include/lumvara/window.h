@@ -105,6 +105,16 @@ LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, 
    only when the number moves. 0 for an invalid handle or a child window. */
 LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window);
 
+/* When the camera frame last drawn into a top-level window's pixels reached
+   its player (the moment x_player_inputNetFrame received it), in
+   milliseconds since the Unix epoch on CLOCK_REALTIME, with fractions. It
+   changes together with the pixels, so a host that sends the pixels
+   elsewhere can tell how old the picture is. Drawing that shows no camera
+   frame (backgrounds, texts) leaves it as it was. 0 when no camera frame has
+   been drawn into the window, for an invalid handle or a child window. Any
+   thread. */
+LUMVARA_API double lumvara_window_frame_input_time(LumvaraWindow window);
+
 /* The screen size the library's windows see (a control's full-screen view
    covers it), for a host that shows the pixels elsewhere: a web page's
    screen, say. Process-wide; the SDL presenter sets it from its desktop.

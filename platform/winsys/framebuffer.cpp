@@ -8,6 +8,19 @@
 
 namespace lumvara::winsys {
 
+namespace {
+
+// The stamp of the camera frame this thread is drawing, 0 when none.
+thread_local double t_frame_input_millis = 0;
+
+}  // namespace
+
+FrameInputStamp::FrameInputStamp(double input_millis) : previous_(t_frame_input_millis) {
+  t_frame_input_millis = input_millis;
+}
+
+FrameInputStamp::~FrameInputStamp() { t_frame_input_millis = previous_; }
+
 WindowCanvas::WindowCanvas(HWND window) {
   WindowTree& tree = WindowTree::Get();
   {
@@ -63,6 +76,7 @@ WindowCanvas::~WindowCanvas() {
   if (!framebuffer_) return;
   framebuffer_->dirty = true;
   ++framebuffer_->changes;
+  if (t_frame_input_millis > 0) framebuffer_->frame_input_millis = t_frame_input_millis;
   const bool wake_owner = !framebuffer_->present_anywhere;
   lock_.unlock();
   if (!wake_owner) return;
@@ -141,6 +155,13 @@ uint64_t FramebufferChanges(HWND top_level) {
   if (!fb) return 0;
   std::lock_guard lock(fb->mutex);
   return fb->changes;
+}
+
+double FrameInputMillis(HWND top_level) {
+  std::shared_ptr<Framebuffer> fb = TopLevelFramebuffer(top_level);
+  if (!fb) return 0;
+  std::lock_guard lock(fb->mutex);
+  return fb->frame_input_millis;
 }
 
 bool SetPresenterFullscreen(HWND top_level, bool on) {

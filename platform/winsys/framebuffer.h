@@ -75,4 +75,26 @@ bool ReadWindowPixels(HWND top_level, std::vector<uint8_t>* out, int* width, int
 // for a dead handle or a child window. Any thread.
 uint64_t FramebufferChanges(HWND top_level);
 
+// While one lives, the canvases the calling thread releases mark their
+// framebuffer as showing a camera frame that reached its player at
+// `input_millis` (CLOCK_REALTIME milliseconds), under the framebuffer lock
+// the canvas holds anyway, so the mark and the pixels always change
+// together. A player wraps the drawing of a picture in one; other drawing
+// (backgrounds, texts alone) leaves the mark as it was. 0 marks nothing.
+class FrameInputStamp {
+ public:
+  explicit FrameInputStamp(double input_millis);
+  ~FrameInputStamp();
+  FrameInputStamp(const FrameInputStamp&) = delete;
+  FrameInputStamp& operator=(const FrameInputStamp&) = delete;
+
+ private:
+  double previous_;
+};
+
+// The mark of the camera frame last drawn into the top-level window's
+// framebuffer; 0 when none was, for a dead handle or a child window. Any
+// thread.
+double FrameInputMillis(HWND top_level);
+
 }  // namespace lumvara::winsys

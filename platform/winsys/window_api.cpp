@@ -248,6 +248,10 @@ LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window) {
   return static_cast<unsigned long>(FramebufferChanges(window));
 }
 
+LUMVARA_API double lumvara_window_frame_input_time(LumvaraWindow window) {
+  return FrameInputMillis(window);
+}
+
 LUMVARA_API int lumvara_window_send_mouse(LumvaraWindow window, int x, int y, int button, int clicks) {
   if (button != 1 && button != 3) return 0;
   return InjectMouseDown(window, {x, y}, button, clicks) ? 1 : 0;

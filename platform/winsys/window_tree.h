@@ -40,6 +40,9 @@ struct Framebuffer {
   bool present_anywhere = false;
   bool dirty = false;
   uint64_t changes = 0;  // drawing canvases released so far
+  // When the camera frame last drawn here reached its player (CLOCK_REALTIME
+  // milliseconds; 0 when none has been).
+  double frame_input_millis = 0;
   // Guarded by the tree mutex: changes for the presenter that the owning
   // thread's loop applies (presenters run on that thread only).
   bool presenter_changed = false;

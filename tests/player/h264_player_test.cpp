@@ -17,6 +17,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "platform/winsys/framebuffer.h"
 #include "player/h264_player_support.h"
 #include "player/picture_fixtures.h"
 
@@ -248,7 +249,9 @@ protected:
     {
         for (size_t i = from; i < to; ++i) {
             const auto& frame = frames_[i];
+            lastInputBefore_ = FrameInputClockMillis();
             ASSERT_EQ(player_.inputNetFrame(frame.data(), static_cast<uint32_t>(frame.size())), 1);
+            lastInputAfter_ = FrameInputClockMillis();
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
         const uint32_t lastTime = 1700000000 + static_cast<uint32_t>(to - 1);
@@ -258,6 +261,9 @@ protected:
     std::vector<uint8_t> pixels() { return window_.pixels(); }
 
     std::vector<std::vector<uint8_t>> frames_;
+    // When the last frame play() gave was handed over, just before and after.
+    double lastInputBefore_ = 0;
+    double lastInputAfter_ = 0;
     HeadlessWindow window_{0, 0, 640, 360};
     CNetH264StreamPlay player_;
 };
@@ -292,6 +298,22 @@ TEST_F(H264PlayerPictures, FramesBeforeTheFirstKeyFrameAreNeverShown)
     EXPECT_EQ(player_.trace().framesTaken, 0u);
     play(0, 3);
     EXPECT_EQ(test::shownFrameNumber(pixels(), 640, 360), "000002");
+}
+
+// The window carries when the frame it shows reached inputNetFrame, through
+// the queue and the decoder; a refresh of the last picture keeps it.
+TEST_F(H264PlayerPictures, WindowCarriesTheInputTimeOfTheFrameItShows)
+{
+    EXPECT_EQ(winsys::FrameInputMillis(window_.handle()), 0.0) << "no frame shown yet";
+    play(0, 3);
+    const double shown = winsys::FrameInputMillis(window_.handle());
+    EXPECT_GE(shown, lastInputBefore_);
+    EXPECT_LE(shown, lastInputAfter_);
+    ASSERT_EQ(player_.refreshLastPicture(), 1);
+    EXPECT_EQ(winsys::FrameInputMillis(window_.handle()), shown);
+    play(3, 4);
+    EXPECT_GT(winsys::FrameInputMillis(window_.handle()), shown);
+    EXPECT_GE(winsys::FrameInputMillis(window_.handle()), lastInputBefore_);
 }
 
 TEST_F(H264PlayerPictures, HalfTurnShowsThePictureRotated)

@@ -500,6 +500,45 @@ TEST_F(JpegPlayer, TimeStampEntriesShowTheDrawnFramesTimeAlsoOnRefresh)
     EXPECT_EQ(fresh.refreshLastPicture(), 0) << "no picture yet";
 }
 
+// The window carries when the frame it shows reached inputNetFrame: each
+// picture drawn brings its own frame's time, a refresh keeps it, and frames
+// that show nothing leave it.
+TEST_F(JpegPlayer, WindowCarriesTheInputTimeOfTheFrameItShows)
+{
+    HeadlessWindow window(0, 0, 64, 48);
+    CNetJpegStreamPlay player(stepped());
+    player.setPlayWnd(window.handle());
+    ASSERT_EQ(player.startPlay(), 1);
+    EXPECT_EQ(winsys::FrameInputMillis(window.handle()), 0.0) << "no frame shown yet";
+
+    const auto timedInput = [&](const std::vector<uint8_t>& frame, double* before, double* after) {
+        *before = FrameInputClockMillis();
+        ASSERT_EQ(input(player, frame), 1);
+        *after = FrameInputClockMillis();
+    };
+    double before = 0;
+    double after = 0;
+    timedInput(frameOf(LUMVARA_FRAME_KIND_JPEG, solidJpeg(Colour::Red)), &before, &after);
+    std::this_thread::sleep_for(5ms);  // the next frame's time is clearly another
+    double secondBefore = 0;
+    double secondAfter = 0;
+    timedInput(frameOf(LUMVARA_FRAME_KIND_JPEG, solidJpeg(Colour::Blue)), &secondBefore, &secondAfter);
+    step(player);
+    const double first = winsys::FrameInputMillis(window.handle());
+    EXPECT_GE(first, before);
+    EXPECT_LE(first, after) << "the first picture was drawn, with its own frame's time";
+    step(player);
+    const double second = winsys::FrameInputMillis(window.handle());
+    EXPECT_GE(second, secondBefore);
+    EXPECT_LE(second, secondAfter);
+
+    EXPECT_EQ(player.refreshLastPicture(), 1);
+    EXPECT_EQ(winsys::FrameInputMillis(window.handle()), second) << "a refresh shows the same frame";
+    ASSERT_EQ(input(player, frameOf(LUMVARA_FRAME_KIND_H264, std::vector<uint8_t>(100, 0x11))), 1);
+    step(player);
+    EXPECT_EQ(winsys::FrameInputMillis(window.handle()), second) << "a frame that is not shown";
+}
+
 TEST_F(JpegPlayer, UnsupportedOperationsReturnZeroAndAnyWindowIsStored)
 {
     CNetJpegStreamPlay player;

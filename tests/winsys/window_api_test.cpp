@@ -2,8 +2,10 @@
 #include <lumvara/window.h>
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
+#include "platform/winsys/framebuffer.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/presenter.h"
 #include "platform/winsys/window.h"
@@ -75,6 +77,54 @@ TEST(WindowApi, ChangeCounterMovesWhenTheWindowIsDrawnOn) {
   lumvara_window_destroy(window);
   EXPECT_EQ(lumvara_window_changes(window), 0u);
   EXPECT_EQ(lumvara_window_send_key(window, 13), 0);
+}
+
+// The frame stamp goes with the drawing done under it, into the top-level
+// window holding the drawn window, and nothing else moves it: drawing
+// without a stamp, a stamp on another thread, a stamp that has ended.
+TEST(WindowApi, FrameInputTimeFollowsTheStampedDrawing) {
+  using lumvara::winsys::FrameInputStamp;
+  using lumvara::winsys::WindowCanvas;
+  LumvaraWindow window = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, nullptr, 32, 32);
+  LumvaraWindow child = lumvara_window_create_child(window, 0, 0, 8, 8);
+  LumvaraWindow other = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, nullptr, 16, 16);
+  lumvara_window_pump(10);
+  EXPECT_EQ(lumvara_window_frame_input_time(window), 0.0);  // painted, but no camera frame yet
+
+  {
+    const FrameInputStamp stamp(1000.5);
+    WindowCanvas canvas(child);
+    ASSERT_TRUE(canvas);
+  }
+  EXPECT_EQ(lumvara_window_frame_input_time(window), 1000.5);
+  EXPECT_EQ(lumvara_window_frame_input_time(child), 0.0);  // asked of the top-level window only
+  EXPECT_EQ(lumvara_window_frame_input_time(other), 0.0);
+
+  { WindowCanvas canvas(child); }  // the stamp has ended
+  lumvara::winsys::InvalidateRect(child, nullptr, true);
+  lumvara_window_pump(0);
+  EXPECT_EQ(lumvara_window_frame_input_time(window), 1000.5);
+
+  std::thread([&] {
+    const FrameInputStamp stamp(2000.0);
+    WindowCanvas canvas(other);
+  }).join();
+  { WindowCanvas canvas(window); }
+  EXPECT_EQ(lumvara_window_frame_input_time(other), 2000.0);
+  EXPECT_EQ(lumvara_window_frame_input_time(window), 1000.5);
+
+  {
+    const FrameInputStamp outer(3000.0);
+    { const FrameInputStamp inner(0); WindowCanvas canvas(window); }  // 0 marks nothing
+    EXPECT_EQ(lumvara_window_frame_input_time(window), 1000.5);
+    WindowCanvas canvas(window);
+  }
+  EXPECT_EQ(lumvara_window_frame_input_time(window), 3000.0);
+
+  lumvara_window_destroy(other);
+  lumvara_window_destroy(window);
+  EXPECT_EQ(lumvara_window_frame_input_time(window), 0.0);
+  EXPECT_EQ(lumvara_window_frame_input_time(nullptr), 0.0);
 }
 
 TEST(WindowApi, RefusesBadArguments) {

@@ -8,7 +8,9 @@ type LumvaraControlInstance = import("./lumvara").Lumvara & {
   /** Pictures painted so far, and the last one's delay from the host in ms. */
   readonly paints: number;
   readonly lastPaintDelay: number;
-  onpaint: ((sequence: number, delayMs: number) => void) | null;
+  /** The last picture's delay in ms from its camera frame reaching the player; 0 when it showed no frame. */
+  readonly lastFrameDelay: number;
+  onpaint: ((sequence: number, delayMs: number, frameDelayMs: number) => void) | null;
   /** PlayVideo on the camera the host was started with (--demo-camera). */
   playDemo(): Promise<number>;
   /** Tears the control down (its StopVideo path) and removes its canvas. */

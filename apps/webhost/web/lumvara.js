@@ -14,7 +14,10 @@
 (function (global) {
   "use strict";
 
-  const PICTURE_HEADER = 16;
+  // A picture message: control id, picture number (uint32 each), when the
+  // host took the pixels and when the camera frame they show reached the
+  // player (float64 ms since the epoch each, 0 for no frame), then the JPEG.
+  const PICTURE_HEADER = 24;
 
   class Connection {
     constructor() {
@@ -79,7 +82,10 @@
         if (data.byteLength < PICTURE_HEADER) return;
         const view = new DataView(data);
         const control = this.controls.get(view.getUint32(0, true));
-        if (control) control._picture(view.getUint32(4, true), view.getFloat64(8, true), data.slice(PICTURE_HEADER));
+        if (control) {
+          control._picture(view.getUint32(4, true), view.getFloat64(8, true), view.getFloat64(16, true),
+            data.slice(PICTURE_HEADER));
+        }
         return;
       }
       const message = JSON.parse(data);
@@ -144,7 +150,8 @@
       this._drawing = false;
       this.paints = 0;           // pictures painted so far
       this.lastPaintDelay = 0;   // ms from the host taking a picture to its paint
-      this.onpaint = null;       // (sequence, delayMs) after each painted picture
+      this.lastFrameDelay = 0;   // ms from its camera frame reaching the player to its paint; 0 for no frame
+      this.onpaint = null;       // (sequence, delayMs, frameDelayMs) after each painted picture
 
       this.canvas = document.createElement("canvas");
       this.canvas.style.width = "100%";
@@ -229,7 +236,7 @@
       this.dispatchEvent(new CustomEvent("propertychange", { detail: { name, value } }));
     }
 
-    async _picture(sequence, taken, jpeg) {
+    async _picture(sequence, taken, frame, jpeg) {
       if (this._destroyed) return;
       try {
         const bitmap = await createImageBitmap(new Blob([jpeg], { type: "image/jpeg" }));
@@ -246,9 +253,11 @@
       // page never builds a queue.
       requestAnimationFrame(() => {
         this.paints += 1;
-        this.lastPaintDelay = Date.now() - taken;
+        const now = Date.now();  // the clock the host stamps with (CLOCK_REALTIME)
+        this.lastPaintDelay = now - taken;
+        this.lastFrameDelay = frame > 0 ? now - frame : 0;
         this._c.post({ op: "drawn", control: this._id });
-        if (this.onpaint) this.onpaint(sequence, this.lastPaintDelay);
+        if (this.onpaint) this.onpaint(sequence, this.lastPaintDelay, this.lastFrameDelay);
       });
     }
 
