@@ -88,6 +88,7 @@ CLumvaraCtrl::~CLumvaraCtrl() {
   {
     std::lock_guard lock(m_searchLock);
     m_searchResults.clear();
+    m_searchHeld.clear();
   }
   CNetDevice* device = m_pDevice.load();
   if (device && isLiveDevice(device)) device->recordFileStop();

@@ -231,14 +231,18 @@ class CLumvaraCtrl {
   std::mutex m_talkDeviceLock;
   // LAN search results: the search thread appends, the window thread reads
   // and empties. The search result message carries the record's address and
-  // its serial number; the handler looks the number up here, so a record
-  // freed by a new search is never read.
+  // its serial number; the handler looks the number up, so it only ever
+  // reads a record that is still owned here. A new search takes the records
+  // out of the result set, but one whose message is still queued moves to
+  // m_searchHeld and lives until that message has been handled.
   struct SearchResult {
     uint64_t id;
     std::unique_ptr<SearchResultRecord> record;
+    bool queued;  // its message is posted and not yet handled
   };
   std::mutex m_searchLock;
   std::list<SearchResult> m_searchResults;
+  std::list<SearchResult> m_searchHeld;  // out of the result set, message queued
   uint64_t m_searchSerial = 0;  // under m_searchLock
 };
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "control/lumvara_ctrl.h"
@@ -83,15 +84,25 @@ int32_t CLumvaraCtrl::SdRecordFileStop() {
 int32_t CLumvaraCtrl::SdRecordFileSetPos(int32_t pos) {
   CNetDevice* device = m_pDevice.load();
   if (device == nullptr) return 0;
+  // The old position's frames end first (this waits for a frame callback in
+  // progress), so none of them is counted from the new position; and the
+  // wait for a key frame is armed before the first frame of the new
+  // position can arrive.
+  if (isLiveDevice(device)) device->recordFileStop();
   m_nSdBytes = pos;
-  if (isLiveDevice(device)) device->recordFileSetPos(pos);
   m_bWaitKeyFrame = 1;
+  if (isLiveDevice(device)) device->recordFileSetPos(pos);
   return 0;
 }
 
 void CLumvaraCtrl::OnSearchCameras() {
   {
     std::lock_guard lock(m_searchLock);
+    for (auto it = m_searchResults.begin(); it != m_searchResults.end();) {
+      auto next = std::next(it);
+      if (it->queued) m_searchHeld.splice(m_searchHeld.end(), m_searchResults, it);
+      it = next;
+    }
     m_searchResults.clear();
   }
   device_broadcast_search(&CLumvaraCtrl::OnSearchReply, this);
@@ -109,24 +120,40 @@ void CLumvaraCtrl::OnSearchReply(const SearchResultRecord* record, void* context
       if (std::string(known.record->ip, strnlen(known.record->ip, sizeof known.record->ip)) == ip) return;
     }
     id = ++self->m_searchSerial;
-    self->m_searchResults.push_back({id, std::make_unique<SearchResultRecord>(*record)});
+    self->m_searchResults.push_back({id, std::make_unique<SearchResultRecord>(*record), true});
     stored = self->m_searchResults.back().record.get();
   }
-  PostMessage(self->m_hWnd, kMsgSearchResult, reinterpret_cast<WPARAM>(stored), static_cast<LPARAM>(id));
+  if (PostMessage(self->m_hWnd, kMsgSearchResult, reinterpret_cast<WPARAM>(stored), static_cast<LPARAM>(id))) return;
+  // Nothing will be handled for it: the record stays only as a known camera.
+  std::lock_guard lock(self->m_searchLock);
+  for (auto& known : self->m_searchResults) {
+    if (known.id == id) known.queued = false;
+  }
+  self->m_searchHeld.remove_if([id](const SearchResult& held) { return held.id == id; });
 }
 
 void CLumvaraCtrl::OnSearchResultMessage(uint64_t id) {
   SearchResultRecord record;
   {
-    // A record emptied away by a newer search is not read: its camera is
-    // reported again if it answers the new one.
     std::lock_guard lock(m_searchLock);
     bool found = false;
-    for (const auto& known : m_searchResults) {
+    for (auto& known : m_searchResults) {
       if (known.id == id) {
         record = *known.record;
+        known.queued = false;
         found = true;
         break;
+      }
+    }
+    if (!found) {
+      // Emptied away by a newer search after it was posted: held until now.
+      for (auto it = m_searchHeld.begin(); it != m_searchHeld.end(); ++it) {
+        if (it->id == id) {
+          record = *it->record;
+          m_searchHeld.erase(it);
+          found = true;
+          break;
+        }
       }
     }
     if (!found) return;

@@ -2,7 +2,10 @@
 // events recorded; and small helpers to call methods by name.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <lumvara/control.h>
 #include <lumvara/window.h>
@@ -67,6 +70,10 @@ class ControlTest : public ::testing::Test {
     // No test reaches the desktop's sound server: without a test server
     // (PULSE_SERVER from the test fixture) sound opens fail cleanly.
     ::setenv("PULSE_SERVER", "unix:/nonexistent/lumvara/pulse/native", 0);
+    // A camera search never leaves the machine: its request goes to a UDP
+    // socket of the test's own on loopback, which the search tests answer
+    // from. The control reads the destination when it is created.
+    OpenSearchSink();
     BeforeCreate();
     top_ = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, "control test", kWindowWidth, kWindowHeight);
     ASSERT_NE(top_, nullptr);
@@ -81,12 +88,46 @@ class ControlTest : public ::testing::Test {
       EXPECT_EQ(lumvara_control_destroy(control_), 1);
     }
     if (top_) lumvara_window_destroy(top_);
+    if (searchSink_ >= 0) ::close(searchSink_);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
 
   // Runs before the control is created (to write a settings file).
   virtual void BeforeCreate() {}
+
+  void OpenSearchSink() {
+    searchSink_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(searchSink_, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(searchSink_, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    socklen_t size = sizeof local;
+    ASSERT_EQ(::getsockname(searchSink_, reinterpret_cast<sockaddr*>(&local), &size), 0);
+    ::setenv("LUMVARA_SEARCH_ADDR", "127.0.0.1", 1);
+    ::setenv("LUMVARA_SEARCH_PORT", std::to_string(ntohs(local.sin_port)).c_str(), 1);
+  }
+
+  // Waits for the next datagram at the search socket (pumping the control's
+  // window meanwhile unless `pump` is false); its bytes, and in `from` the
+  // sender. Empty when none came within `timeout`.
+  std::string ReceiveSearchRequest(sockaddr_in* from, std::chrono::milliseconds timeout, bool pump = true) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[1500];
+    for (;;) {
+      socklen_t size = sizeof *from;
+      const ssize_t got = ::recvfrom(searchSink_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(from), &size);
+      if (got >= 0) return std::string(buffer, static_cast<size_t>(got));
+      if (std::chrono::steady_clock::now() >= deadline) return {};
+      if (pump) {
+        lumvara_window_pump(5);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  }
 
   static void Sink(LumvaraControl, int kind, int dispid, const LumvaraVariant* args, int argc, void* context) {
     auto* self = static_cast<ControlTest*>(context);
@@ -198,6 +239,7 @@ class ControlTest : public ::testing::Test {
   std::string ini_;
   LumvaraWindow top_ = nullptr;
   LumvaraControl control_ = nullptr;
+  int searchSink_ = -1;  // where the control's search requests arrive
   std::vector<Heard> heard_;
   std::vector<std::chrono::steady_clock::time_point> heardAt_;  // when each was heard
 };
