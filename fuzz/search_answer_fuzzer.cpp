@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <random>
 
 #include "fuzz/fuzz_check.h"
 #include "net/search/lan_search_context.h"
@@ -26,7 +27,7 @@ constexpr char kEndName[] = "end of input";
 struct Collector {
     std::mutex lock;
     std::condition_variable changed;
-    uint32_t endWanted = 0;  // the marker of the input under way
+    uint64_t endWanted[2] = {};  // the marker of the input under way
     bool endSeen = false;
     size_t answers = 0;
     // The record the input's datagram must give: its bytes after the
@@ -41,9 +42,8 @@ void onAnswer(const SearchResultRecord* record, void* context) {
     FUZZ_CHECK(strnlen(record->ip, sizeof record->ip) <= sizeof record->ip);
     FUZZ_CHECK(strnlen(record->name, sizeof record->name) <= sizeof record->name);
     std::lock_guard<std::mutex> guard(collector.lock);
-    uint32_t marker = 0;
-    std::memcpy(&marker, record->reserved, sizeof marker);
-    if (std::strncmp(record->name, kEndName, sizeof record->name) == 0 && marker == collector.endWanted) {
+    if (std::strncmp(record->name, kEndName, sizeof record->name) == 0 &&
+        std::memcmp(record->reserved, collector.endWanted, sizeof collector.endWanted) == 0) {
         collector.endSeen = true;
         collector.changed.notify_all();
         return;
@@ -98,15 +98,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static World world;  // one context per process, as the library keeps
     // Loopback datagrams are at most 64 KiB; larger inputs are cut.
     const size_t datagram = size < 65000 ? size : 65000;
-    // Each end marker carries its own number, so that an input that looks
-    // like one cannot end the wait early.
-    static uint32_t markers = 0x5EA2C000;
-    ++markers;
-    std::memcpy(world.endAnswer + lumvara::kSearchHeaderSize + offsetof(SearchResultRecord, reserved), &markers,
-                sizeof markers);
+    // Each end marker carries 128 random bits of its own, so that an input
+    // that looks like one cannot end the wait early. A counter would not do:
+    // the fuzzer sees the marker compared and soon sends the next one.
+    static std::mt19937_64 random{std::random_device{}()};
+    const uint64_t marker[2] = {random(), random()};
+    std::memcpy(world.endAnswer + lumvara::kSearchHeaderSize + offsetof(SearchResultRecord, reserved), marker,
+                sizeof marker);
     {
         std::lock_guard<std::mutex> guard(world.collector.lock);
-        world.collector.endWanted = markers;
+        std::memcpy(world.collector.endWanted, marker, sizeof marker);
         world.collector.endSeen = false;
         world.collector.answers = 0;
         world.collector.recordMatched = true;
