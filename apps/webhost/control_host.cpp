@@ -1,8 +1,10 @@
 #include "apps/webhost/control_host.h"
 
+#include <lumvara/module.h>
 #include <lumvara/window.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -49,6 +51,24 @@ bool ToVariant(const json& value, ValueType type, LumvaraVariant* out, std::stri
     return true;
   }
   return false;
+}
+
+// How long the property page may take to paint itself.
+constexpr auto kPropertyPageWait = std::chrono::seconds(2);
+
+std::string Base64(const std::string& bytes) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; ++k) {
+      v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+    }
+    for (size_t k = 0; k < 4; ++k) out.push_back(k <= n ? kDigits[(v >> (18 - 6 * k)) & 0x3F] : '=');
+  }
+  return out;
 }
 
 std::string InvokeError(long code) {
@@ -273,17 +293,58 @@ void ControlHost::MaybeSendPicture() {
   lastChanges_ = changes;
   lastShown_ = shown;
 
-  unsigned char* jpeg = nullptr;
-  unsigned long jpegSize = 0;
-  if (tjCompress2(compressor_, pixels_.data(), width, width * 4, height, TJPF_BGRX, &jpeg, &jpegSize, TJSAMP_444,
-                  kJpegQuality, TJFLAG_FASTDCT) != 0) {
-    return;
-  }
+  std::string jpeg = Compress(pixels_, width, height);
+  if (jpeg.empty()) return;
   std::string message = EncodePictureHeader(PictureHeader{static_cast<uint32_t>(id_), ++pictureSeq_, taken, frame});
-  message.append(reinterpret_cast<const char*>(jpeg), jpegSize);
-  tjFree(jpeg);
+  message.append(jpeg);
   pageReady_ = false;
   link_->SendBinary(std::move(message));
+}
+
+std::string ControlHost::Compress(const std::vector<unsigned char>& pixels, int width, int height) {
+  unsigned char* jpeg = nullptr;
+  unsigned long jpegSize = 0;
+  if (tjCompress2(compressor_, pixels.data(), width, width * 4, height, TJPF_BGRX, &jpeg, &jpegSize, TJSAMP_444,
+                  kJpegQuality, TJFLAG_FASTDCT) != 0) {
+    tjFree(jpeg);
+    return {};
+  }
+  std::string out(reinterpret_cast<const char*>(jpeg), jpegSize);
+  tjFree(jpeg);
+  return out;
+}
+
+void ControlHost::PropertyPage(int64_t requestId, int width, int height) {
+  Post([this, requestId, width, height] {
+    // The page in a headless window of its own, drawn once and read back.
+    LumvaraWindow holder = lumvara_window_create(LUMVARA_WINDOW_HEADLESS, nullptr, width, height);
+    LumvaraWindow page = holder != nullptr ? lumvara_property_page_create(holder, 0, 0, width, height) : nullptr;
+    if (page == nullptr) {
+      if (holder != nullptr) lumvara_window_destroy(holder);
+      return Reply(requestId, false, nullptr, "cannot show the property page");
+    }
+    // Pumped until the page has painted and nothing more changes.
+    const auto deadline = std::chrono::steady_clock::now() + kPropertyPageWait;
+    unsigned long changes = 0;
+    do {
+      changes = lumvara_window_changes(holder);
+      lumvara_window_pump(10);
+    } while ((changes == 0 || lumvara_window_changes(holder) != changes) &&
+             std::chrono::steady_clock::now() < deadline);
+    std::vector<unsigned char> pixels;
+    int w = 0;
+    int h = 0;
+    const long needed = lumvara_window_read_pixels(holder, nullptr, 0, 0, &w, &h);
+    if (needed > 0) {
+      pixels.resize(static_cast<size_t>(needed));
+      if (lumvara_window_read_pixels(holder, pixels.data(), needed, 0, &w, &h) != needed) pixels.clear();
+    }
+    lumvara_window_destroy(holder);
+    const std::string jpeg = pixels.empty() ? std::string() : Compress(pixels, w, h);
+    if (jpeg.empty()) return Reply(requestId, false, nullptr, "cannot show the property page");
+    Reply(requestId, true,
+          json{{"caption", lumvara_property_page_caption()}, {"width", w}, {"height", h}, {"jpeg", Base64(jpeg)}}, {});
+  });
 }
 
 }  // namespace lumvara::webhost

@@ -61,6 +61,9 @@ class ControlHost {
   void Screen(int width, int height);
   // The page has painted the last picture; the next one may be sent.
   void PictureDrawn();
+  // Draws the control's property page at width x height and answers
+  // `requestId` with its caption and its picture (a JPEG, base64).
+  void PropertyPage(int64_t requestId, int width, int height);
 
  private:
   void Post(std::function<void()> task);
@@ -68,6 +71,8 @@ class ControlHost {
   bool Create(int width, int height, std::string* error);
   void RunTasks();
   void MaybeSendPicture();
+  // The window's pixels as a JPEG; empty on failure.
+  std::string Compress(const std::vector<unsigned char>& pixels, int width, int height);
   // The window whose pixels the page shows: the control's window, or its
   // video window while that is full screen (a top-level window of its own).
   LumvaraWindow ShownWindow();

@@ -21,6 +21,7 @@ constexpr OpName kOps[] = {
     {"playDemo", PageOp::kPlayDemo, true}, {"destroy", PageOp::kDestroy, true}, {"drawn", PageOp::kDrawn, false},
     {"mouse", PageOp::kMouse, false},      {"key", PageOp::kKey, false},    {"resize", PageOp::kResize, false},
     {"records", PageOp::kRecords, true},   {"screen", PageOp::kScreen, false},
+    {"propertyPage", PageOp::kPropertyPage, true},
 };
 
 bool Text(const json& object, const char* key, size_t maxBytes, std::string* out) {
@@ -141,6 +142,7 @@ bool ParsePageRequest(std::string_view text, PageRequest* out, std::string* prob
       return true;
     case PageOp::kResize:
     case PageOp::kScreen:
+    case PageOp::kPropertyPage:
       if (!Int(message, "width", 1, kMaxControlSide, &out->width) ||
           !Int(message, "height", 1, kMaxControlSide, &out->height)) {
         return Fail(problem, "width and height must be 1 to " + std::to_string(kMaxControlSide));

@@ -27,7 +27,9 @@
 
 namespace lumvara::webhost {
 
-enum class PageOp { kCreate, kCall, kPut, kPlayDemo, kDestroy, kDrawn, kMouse, kKey, kResize, kRecords, kScreen };
+enum class PageOp {
+  kCreate, kCall, kPut, kPlayDemo, kDestroy, kDrawn, kMouse, kKey, kResize, kRecords, kScreen, kPropertyPage
+};
 
 // A calendar time of a records request.
 struct CalendarTime {

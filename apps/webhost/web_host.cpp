@@ -182,6 +182,8 @@ class PageSession : public PageLink, public std::enable_shared_from_this<PageSes
       case PageOp::kKey: return control.Key(request.key);
       case PageOp::kResize: return control.Resize(request.width, request.height);
       case PageOp::kScreen: return control.Screen(request.width, request.height);
+      case PageOp::kPropertyPage:
+        return control.PropertyPage(request.id.get<int64_t>(), request.width, request.height);
       case PageOp::kDestroy: {
         std::vector<std::unique_ptr<ControlHost>> gone;
         gone.push_back(std::move(it->second));

@@ -36,6 +36,12 @@ TEST(PageProtocol, ReadsEachOp) {
   EXPECT_EQ(r.op, PageOp::kRecords);
   EXPECT_EQ(r.to.second, 59);
   EXPECT_EQ(r.from.month, 12);
+
+  ASSERT_TRUE(ParsePageRequest(R"({"id":5,"op":"propertyPage","control":2,"width":400,"height":160})", &r, &problem))
+      << problem;
+  EXPECT_EQ(r.op, PageOp::kPropertyPage);
+  EXPECT_EQ(r.width, 400);
+  EXPECT_EQ(r.height, 160);
 }
 
 TEST(PageProtocol, RefusesMalformedMessages) {
@@ -55,6 +61,8 @@ TEST(PageProtocol, RefusesMalformedMessages) {
       "{\"op\":\"mouse\",\"control\":1,\"x\":-1,\"y\":0,\"button\":1,\"clicks\":1}",
       "{\"op\":\"mouse\",\"control\":1,\"x\":1,\"y\":0,\"button\":4,\"clicks\":1}",
       "{\"op\":\"key\",\"control\":1,\"key\":\"Enter\"}",
+      "{\"op\":\"propertyPage\",\"control\":1,\"width\":400,\"height\":160}",      // no id
+      "{\"id\":1,\"op\":\"propertyPage\",\"control\":1,\"width\":0,\"height\":160}",
       "{\"id\":1,\"op\":\"records\",\"ip\":\"127.0.0.1\",\"port\":8081,\"user\":\"a\",\"pwd\":\"\","
       "\"from\":\"yesterday\",\"to\":\"2026-12-31T23:59\"}",
       "{\"id\":1,\"op\":\"records\",\"ip\":\"127.0.0.1\",\"port\":70000,\"user\":\"a\",\"pwd\":\"\","

@@ -95,6 +95,7 @@ function wire() {
   $("focusOn").onclick = () => run("SetFocus", current.SetFocus(1));
   $("focusOff").onclick = () => run("SetFocus", current.SetFocus(0));
   $("version").onclick = () => run("GetVersion", current.GetVersion());
+  $("properties").onclick = showPropertyPage;
   $("setPath").onclick = () => run("SetPath", current.SetPath());
   $("setLimits").onclick = () => run("SetRecordProperty", current.SetRecordProperty(
     Number($("fileLen").value), Number($("timeLen").value), Number($("reserved").value), Number($("cover").value)));
@@ -109,6 +110,24 @@ function wire() {
   $("grid").onchange = setGrid;
 }
 
+// The control's property page in a dialog: its caption as the title, the
+// page as the control draws it below.
+async function showPropertyPage() {
+  let page;
+  try {
+    page = await current.propertyPage(400, 160);
+  } catch (e) {
+    log("Properties failed: " + e.message);
+    return;
+  }
+  log("Properties → " + page.caption);
+  $("propCaption").textContent = page.caption;
+  if ($("propImage").src) URL.revokeObjectURL($("propImage").src);
+  $("propImage").src = URL.createObjectURL(page.picture);
+  $("propImage").style.width = page.width / devicePixelRatio + "px";
+  $("propPage").showModal();
+}
+
 async function listRecordings() {
   const c = camera();
   const from = $("sdFrom").value || "2000-01-01T00:00";
@@ -118,9 +137,12 @@ async function listRecordings() {
   for (const f of files || []) {
     const li = document.createElement("li");
     li.textContent = f.name + "  (" + f.size + " bytes)";
-    li.onclick = () => {
+    li.onclick = async () => {
       sdPlaying = f;
-      const streamid = /\.(mjpe?g|avi)$/i.test(f.name) && f.name.toLowerCase().includes("mjpeg") ? 3 : c.streamid;
+      // MJPEG recordings need the MJPEG player (stream 3), whatever the live stream is.
+      const streamid = /\.mjpe?g$/i.test(f.name) ? 3 : c.streamid;
+      // The control plays an SD recording only while no live view runs.
+      await run("StopVideo", current.StopVideo());
       run("SdRecordFilePlay", current.SdRecordFilePlay(c.user, c.pwd, c.ip, c.port, f.name, streamid));
     };
     $("sdFiles").append(li);

@@ -13,9 +13,19 @@ type LumvaraControlInstance = import("./lumvara").Lumvara & {
   onpaint: ((sequence: number, delayMs: number, frameDelayMs: number) => void) | null;
   /** PlayVideo on the camera the host was started with (--demo-camera). */
   playDemo(): Promise<number>;
+  /** The control's property page drawn at width x height device pixels (default 400 x 160). */
+  propertyPage(width?: number, height?: number): Promise<LumvaraPropertyPage>;
   /** Tears the control down (its StopVideo path) and removes its canvas. */
   destroy(): Promise<void>;
 };
+
+interface LumvaraPropertyPage {
+  caption: string;
+  width: number;
+  height: number;
+  /** The page's picture, a JPEG. */
+  picture: Blob;
+}
 
 interface LumvaraRecordQuery {
   ip: string;

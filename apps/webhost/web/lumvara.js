@@ -211,6 +211,15 @@
     // Plays the camera the host was started with (its password stays there).
     playDemo() { return this._c.request({ op: "playDemo", control: this._id }); }
 
+    // The control's property page drawn at width x height device pixels:
+    // { caption, width, height, picture } with picture a JPEG Blob.
+    async propertyPage(width = 400, height = 160) {
+      const page = await this._c.request({ op: "propertyPage", control: this._id, width, height });
+      const bytes = Uint8Array.from(atob(page.jpeg), (c) => c.charCodeAt(0));
+      return { caption: page.caption, width: page.width, height: page.height,
+               picture: new Blob([bytes], { type: "image/jpeg" }) };
+    }
+
     destroy() {
       if (this._destroyed) return Promise.resolve();
       this._destroyed = true;

@@ -92,16 +92,30 @@ class World {
       LUMVARA_REGISTRY: path.join(this.dir, "registry.json"),
       XDG_CONFIG_HOME: path.join(this.dir, "config"),
       HOME: this.dir,
+      // The folder SetPath's chooser picks: with `recordings`, a folder of
+      // the world's own (this.recordings); without, the user cancels.
       LUMVARA_FOLDER_PICKER_CHOICE: "",
     };
+    if (options.recordings) {
+      this.recordings = path.join(this.dir, "recordings");
+      fs.mkdirSync(this.recordings);
+      this.env.LUMVARA_FOLDER_PICKER_CHOICE = this.recordings;
+    }
     if (options.register !== false) {
       execFileSync(programs.regsvr, [programs.library], { env: Object.assign({}, process.env, this.env) });
     }
+    // With `search`, the simulator answers LAN searches on a loopback port
+    // and the host's controls search there instead of broadcasting.
+    const searchArgs = options.search ? ["--search-port", "0", "--search-bind", "127.0.0.1", "--name", "simcam"] : [];
     const cam = await startProgram(programs.camsim,
-      ["--port", "0", "--user", "admin", "--pwd", "secret"].concat(options.camsimArgs || []),
-      /listening on 127\.0\.0\.1:(\d+)/, this.env);
+      ["--port", "0", "--user", "admin", "--pwd", "secret"].concat(searchArgs, options.camsimArgs || []),
+      /listening on 127\.0\.0\.1:(\d+)(?:, search on udp (\d+))?\n/, this.env);
     this.camsim = cam.child;
     this.cameraPort = Number(cam.match[1]);
+    if (options.search) {
+      this.env.LUMVARA_SEARCH_ADDR = "127.0.0.1";
+      this.env.LUMVARA_SEARCH_PORT = cam.match[2];
+    }
     const host = await startProgram(programs.webhost,
       ["--port", "0", "--no-open", "--registry", this.env.LUMVARA_REGISTRY,
         "--demo-camera", "127.0.0.1:" + this.cameraPort, "--demo-user", "admin", "--demo-pwd", "secret"],

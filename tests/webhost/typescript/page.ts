@@ -42,7 +42,10 @@ async function usesEveryMember(element: HTMLElement): Promise<void> {
   const path: string = ctl.RecFilePath;
   const files = await LumvaraControl.records({ ip: "127.0.0.1", port: 8081, user: "admin", pwd: "",
     from: "2026-12-01T00:00", to: "2026-12-31T23:59" });
-  console.log(results.length, states.length, path, files.map((f) => f.name + f.size), ctl.canvas.width);
+  const page = await ctl.propertyPage(400, 160);
+  const caption: string = page.caption;
+  console.log(results.length, states.length, path, files.map((f) => f.name + f.size), ctl.canvas.width,
+    caption, page.picture.size + page.width + page.height, ctl.lastFrameDelay);
   await ctl.destroy();
 }
 
