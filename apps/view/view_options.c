@@ -9,24 +9,26 @@
 
 static const char kUsage[] =
     "usage: lumvara-view HOST:PORT [--user USER] [--pwd PASSWORD] [--stream ID]\n"
-    "                   [--sd FILE [--mjpeg]] [--record-dir DIR] [--seconds S]\n"
-    "                   [--headless] [--snapshot-every S] [--snapshot-dir DIR] [--size WxH]\n"
+    "                   [--sd FILE [--mjpeg]] [--seconds S] [--headless]\n"
+    "                   [--snapshot-every S] [--size WxH]\n"
     "\n"
     "Shows a camera's live video (or, with --sd, a recording on its SD card) in a\n"
-    "window. Keys: S snapshot, R recording on/off, A sound on/off, T talk on/off,\n"
-    "M mirror/turn the picture, O time stamp on/off, F full screen, Q or Escape quits.\n"
+    "window through the camera control, and prints the control's events.\n"
+    "Keys: S snapshot, R recording on/off, A sound on/off, T talk on/off,\n"
+    "M mirror on/off, O text over the picture on/off, F full screen on/off,\n"
+    "P choose the recording folder, I property page on/off, Q or Escape quits.\n"
+    "Snapshots and recordings go to the control's recording folder (P, or\n"
+    "SETPATH in its settings file: $LUMVARA_INI, else ~/.config/lumvara/Lumvara.ini).\n"
     "\n"
     "  --user, --pwd       credentials (default user admin, empty password)\n"
     "  --stream ID         live stream id (default 0)\n"
     "  --sd FILE           play this SD-card recording; --mjpeg when it holds JPEG pictures\n"
-    "  --record-dir DIR    where R records AVI files (default: the current folder)\n"
     "  --seconds S         quit after S seconds\n"
     "  --headless          no desktop window (the picture stays in memory)\n"
     "  --snapshot-every S  save a snapshot every S seconds\n"
-    "  --snapshot-dir DIR  where snapshots go (default: the current folder)\n"
-    "  --size WxH          window size (default: the picture's)\n"
+    "  --size WxH          window size (default 640x360)\n"
     "\n"
-    "Exit codes: 0 done, 1 failed, 2 bad arguments, 3 camera unreachable, 4 refused.\n";
+    "Exit codes: 0 done, 1 failed (also: no picture within --seconds), 2 bad arguments.\n";
 
 const char* view_usage(void) { return kUsage; }
 
@@ -98,8 +100,6 @@ int view_parse_options(int argc, char** argv, ViewOptions* options, int* help, c
   int have_camera = 0;
   memset(options, 0, sizeof *options);
   strcpy(options->user, "admin");
-  strcpy(options->record_dir, ".");
-  strcpy(options->snapshot_dir, ".");
   *help = 0;
   error[0] = '\0';
 
@@ -144,10 +144,6 @@ int view_parse_options(int argc, char** argv, ViewOptions* options, int* help, c
       if (value[0] == '\0' || !copy_field(options->sd_file, sizeof options->sd_file, value)) {
         return fail(error, error_size, "--sd must name a file of 1 to 127 bytes", value);
       }
-    } else if (strcmp(arg, "--record-dir") == 0) {
-      if (value[0] == '\0' || !copy_field(options->record_dir, sizeof options->record_dir, value)) {
-        return fail(error, error_size, "--record-dir must be a folder name under 512 bytes", value);
-      }
     } else if (strcmp(arg, "--seconds") == 0) {
       if (!parse_seconds(value, &options->seconds)) {
         return fail(error, error_size, "--seconds must be a positive number", value);
@@ -155,12 +151,6 @@ int view_parse_options(int argc, char** argv, ViewOptions* options, int* help, c
     } else if (strcmp(arg, "--snapshot-every") == 0) {
       if (!parse_seconds(value, &options->snapshot_every)) {
         return fail(error, error_size, "--snapshot-every must be a positive number", value);
-      }
-    } else if (strcmp(arg, "--snapshot-dir") == 0) {
-      if (value[0] == '\0' ||
-          !copy_field(options->snapshot_dir, sizeof options->snapshot_dir, value)) {
-        return fail(error, error_size, "--snapshot-dir must be a folder name under 512 bytes",
-                    value);
       }
     } else if (strcmp(arg, "--size") == 0) {
       if (!parse_size(value, options)) {

@@ -4,13 +4,11 @@
 
 #include <stddef.h>
 
-/* Exit codes, the same as lumvara-cli's. */
+/* Exit codes (0 and 2 as lumvara-cli's). */
 enum {
   VIEW_EXIT_OK = 0,
-  VIEW_EXIT_FAILURE = 1,     /* something on this side failed (window, player, files) */
-  VIEW_EXIT_BAD_INPUT = 2,   /* bad arguments */
-  VIEW_EXIT_UNREACHABLE = 3, /* no connection to the camera */
-  VIEW_EXIT_REFUSED = 4      /* the camera refused (password, connection limit, request) */
+  VIEW_EXIT_FAILURE = 1,  /* the window or the control failed, or no picture came */
+  VIEW_EXIT_BAD_INPUT = 2 /* bad arguments */
 };
 
 /* Texts that a device record holds in 64 bytes (63 and the terminator). */
@@ -25,12 +23,10 @@ typedef struct ViewOptions {
   int stream;                     /* live stream id */
   char sd_file[128];              /* non-empty: play this SD-card recording instead of live */
   int mjpeg;                      /* the SD recording holds JPEG pictures */
-  char record_dir[VIEW_PATH_MAX]; /* where R records to (a folder per camera below it) */
   double seconds;                 /* > 0: quit after this long */
   int headless;                   /* no desktop window: pixels stay in memory */
   double snapshot_every;          /* > 0: a snapshot this often, in seconds */
-  char snapshot_dir[VIEW_PATH_MAX];
-  int width, height;              /* window size; 0 = take the picture's size */
+  int width, height;              /* window size; 0 = the default */
 } ViewOptions;
 
 /* Fills `options` from argv. Returns VIEW_EXIT_OK, or VIEW_EXIT_BAD_INPUT

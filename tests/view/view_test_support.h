@@ -73,6 +73,17 @@ bool WaitFor(Pred done, std::chrono::milliseconds limit) {
   return true;
 }
 
+// Regular files ending in `extension` under `folder` (recursively), sorted.
+inline std::vector<std::string> FilesUnder(const std::string& folder, const std::string& extension) {
+  std::vector<std::string> files;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ignored)) {
+    if (entry.is_regular_file() && entry.path().extension() == extension) files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 // A folder of its own under the test's temporary folder, removed afterwards.
 class TempDir {
  public:
@@ -87,21 +98,15 @@ class TempDir {
   }
   const std::string& path() const { return path_; }
 
-  std::vector<std::string> Files(const std::string& extension) const {
-    std::vector<std::string> files;
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-      if (entry.is_regular_file() && entry.path().extension() == extension) {
-        files.push_back(entry.path().string());
-      }
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-  }
+  std::vector<std::string> Files(const std::string& extension) const;
 
  private:
   std::string path_;
 };
+
+inline std::vector<std::string> TempDir::Files(const std::string& extension) const {
+  return FilesUnder(path_, extension);
+}
 
 // The sanitizer runtime of a sanitized lumvara-view reads these: libraries
 // below SDL and the sound and text stacks keep process-wide state that they
@@ -118,31 +123,63 @@ inline void AddSanitizerSuppressions() {
   add("TSAN_OPTIONS", dir + "/tsan.supp");
 }
 
-// lumvara-view as a child process, its standard output and error in a file.
+// Variables set (or, with an empty value and `unset`, removed) in a child's
+// environment on top of this process's.
+struct EnvSetting {
+  std::string name;
+  std::string value;
+  bool unset = false;
+};
+
+// This process's environment with `settings` applied, as execve wants it.
+inline std::vector<std::string> ChildEnvironment(const std::vector<EnvSetting>& settings) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('='));
+    const bool replaced = std::any_of(settings.begin(), settings.end(),
+                                      [&](const EnvSetting& s) { return s.name == name; });
+    if (!replaced) env.push_back(text);
+  }
+  for (const EnvSetting& s : settings) {
+    if (!s.unset) env.push_back(s.name + "=" + s.value);
+  }
+  return env;
+}
+
+// lumvara-view (or another program) as a child process, its standard output
+// and error in a file. `env` goes on top of this process's environment;
+// DISPLAY is `display` (unset when empty) and WAYLAND_DISPLAY is unset.
 class ViewProcess {
  public:
-  ViewProcess(const std::vector<std::string>& arguments, const std::string& display = "")
+  ViewProcess(const std::vector<std::string>& arguments, const std::string& display = "",
+              const std::vector<EnvSetting>& env = {}, const std::string& program = LUMVARA_VIEW_PATH)
       : log_(std::tmpfile()) {
     AddSanitizerSuppressions();
+    std::vector<EnvSetting> settings = env;
+    settings.push_back({"WAYLAND_DISPLAY", "", true});
+    settings.push_back({"DISPLAY", display, display.empty()});
+    // A missing sound server is part of what the program handles; it never
+    // reaches the desktop's own.
+    if (std::getenv("PULSE_SERVER") == nullptr) {
+      settings.push_back({"PULSE_SERVER", "unix:/nonexistent/lumvara/pulse/native"});
+    }
+    std::vector<std::string> env_text = ChildEnvironment(settings);
+    std::vector<char*> envp;
+    for (auto& entry : env_text) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string path = program;
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    argv.push_back(path.data());
+    for (auto& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int fd = ::fileno(log_);
     pid_ = ::fork();
     if (pid_ == 0) {
-      const int fd = ::fileno(log_);
       ::dup2(fd, STDOUT_FILENO);
       ::dup2(fd, STDERR_FILENO);
-      ::unsetenv("WAYLAND_DISPLAY");
-      if (display.empty()) {
-        ::unsetenv("DISPLAY");
-      } else {
-        ::setenv("DISPLAY", display.c_str(), 1);
-      }
-      // A missing sound server is part of what the program handles.
-      std::vector<char*> argv;
-      std::string program = LUMVARA_VIEW_PATH;
-      argv.push_back(program.data());
-      std::vector<std::string> copies = arguments;
-      for (auto& argument : copies) argv.push_back(argument.data());
-      argv.push_back(nullptr);
-      ::execv(program.c_str(), argv.data());
+      ::execve(path.c_str(), argv.data(), envp.data());
       _exit(127);
     }
   }
@@ -186,6 +223,15 @@ class ViewProcess {
   }
 
   bool Said(const std::string& text) const { return Output().find(text) != std::string::npos; }
+
+  // How many whole lines of the output are exactly `line`.
+  int Lines(const std::string& line) const {
+    std::istringstream in(Output());
+    std::string got;
+    int count = 0;
+    while (std::getline(in, got)) count += got == line ? 1 : 0;
+    return count;
+  }
 
  private:
   std::FILE* log_;
@@ -243,11 +289,34 @@ inline double Spread(const std::string& file) {
   return out.empty() ? 0.0 : std::stod(out);
 }
 
+// Standard deviation of the grey levels of a region "WxH+X+Y"; 1 when unreadable.
+inline double RegionSpread(const std::string& file, const std::string& region) {
+  const std::string out = Shell("convert " + Quoted(file) + " -crop " + region +
+                                " -colorspace Gray -format '%[fx:standard_deviation]' info: 2>/dev/null");
+  return out.empty() ? 1.0 : std::stod(out);
+}
+
 // Mean brightness (0..1) of a region "WxH+X+Y" of a picture; 1 when unreadable.
 inline double Mean(const std::string& file, const std::string& region) {
   const std::string out = Shell("convert " + Quoted(file) + " -crop " + region +
                                 " -colorspace Gray -format '%[fx:mean]' info: 2>/dev/null");
   return out.empty() ? 1.0 : std::stod(out);
+}
+
+// The share (0..1) of a region "WxH+X+Y" darker than 8 % grey: the
+// simulator's text boxes are, its gradient never is. 0 when unreadable.
+inline double DarkShare(const std::string& file, const std::string& region) {
+  const std::string out = Shell("convert " + Quoted(file) + " -crop " + region +
+                                " -colorspace Gray -threshold 8% -format '%[fx:mean]' info: 2>/dev/null");
+  return out.empty() ? 0.0 : 1.0 - std::stod(out);
+}
+
+// The share (0..1) of a region brighter than 80 % grey: the test pattern's
+// gradient never is. 0 when unreadable.
+inline double BrightShare(const std::string& file, const std::string& region) {
+  const std::string out = Shell("convert " + Quoted(file) + " -crop " + region +
+                                " -colorspace Gray -threshold 80% -format '%[fx:mean]' info: 2>/dev/null");
+  return out.empty() ? 0.0 : std::stod(out);
 }
 
 // Pixels that differ between two pictures of the same size.
@@ -257,6 +326,8 @@ inline long DifferingPixels(const std::string& a, const std::string& b) {
   return out.empty() ? -1 : std::atol(out.c_str());
 }
 
+// The simulator on loopback, and the control's settings file: snapshots and
+// recordings go to media().
 class ViewAgainstSimulator : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -265,6 +336,10 @@ class ViewAgainstSimulator : public ::testing::Test {
     simulator_ = std::make_unique<CameraSimulator>(options);
     ASSERT_TRUE(simulator_->start()) << simulator_->lastError();
     camera_ = "127.0.0.1:" + std::to_string(simulator_->port());
+    media_ = work_.path() + "/media";
+    fs::create_directories(media_);
+    ini_ = work_.path() + "/Lumvara.ini";
+    std::ofstream(ini_) << "[PATH]\nSETPATH=" << media_ << "\n";
   }
 
   std::vector<std::string> Camera(std::vector<std::string> more) const {
@@ -273,9 +348,24 @@ class ViewAgainstSimulator : public ::testing::Test {
     return arguments;
   }
 
+  // The viewer's environment: its own settings file, a folder chooser that
+  // answers `chosen_folder_` (empty: cancelled).
+  std::vector<EnvSetting> Env() const {
+    return {{"LUMVARA_INI", ini_}, {"LUMVARA_FOLDER_PICKER_CHOICE", chosen_folder_}};
+  }
+
+  const std::string& media() const { return media_; }
+
   std::unique_ptr<CameraSimulator> simulator_;
   std::string camera_;
+  TempDir work_;
+  std::string media_;
+  std::string ini_;
+  std::string chosen_folder_;
 };
+
+// The output holds the line "MessageNotify 2 0" (the control connecting).
+inline bool PrintedConnecting(const ViewProcess& view) { return view.Lines("MessageNotify 2 0") > 0; }
 
 // The viewer's desktop window on a private X server, driven with xdotool.
 class ViewWindow : public ViewAgainstSimulator {
@@ -316,6 +406,16 @@ class ViewWindow : public ViewAgainstSimulator {
     const std::string out = X("xdotool getwindowgeometry " + id);
     std::smatch match;
     return std::regex_search(out, match, std::regex("Geometry: (\\d+x\\d+)")) ? match[1].str() : "";
+  }
+
+  // A visible window of exactly `size` ("WxH"), or "".
+  std::string WindowOfSize(const std::string& size) {
+    std::istringstream ids(X("xdotool search --onlyvisible --name ''"));
+    std::string id;
+    while (ids >> id) {
+      if (Size(id) == size) return id;
+    }
+    return "";
   }
 
   void Key(const std::string& id, const std::string& key) {
