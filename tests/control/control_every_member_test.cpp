@@ -52,13 +52,16 @@ class EveryMember : public ControlTest {
   // The argument the walk passes for a parameter, by its name in the table.
   std::optional<Arg> ArgumentFor(const lumvara::control::ParamInfo& param) const {
     const std::map<std::string, Arg> longs = {
-        {"port", closedPort_}, {"ServerPort", closedPort_}, {"streamid", 0}, {"audioid", 0},
-        {"bFocus", 1},         {"type", 1},                 {"fileLen", 150}, {"timeLen", 9},
-        {"reserved", 300},     {"cover", 1},                {"pos", 1000},
+        {"port", closedPort_}, {"ServerPort", closedPort_},
+        {"streamid", 0},       {"audioid", 0},
+        {"bFocus", 1},         {"type", 1},
+        {"fileLen", 150},      {"timeLen", 9},
+        {"reserved", 300},     {"cover", 1},
+        {"pos", 1000},
     };
     const std::map<std::string, Arg> strings = {
-        {"user", "admin"},    {"pwd", "secret"},   {"ip", "127.0.0.1"},
-        {"ServerIp", "127.0.0.1"}, {"osd", "walk"}, {"FileName", "20261209120000_000.h264"},
+        {"user", "admin"},         {"pwd", "secret"}, {"ip", "127.0.0.1"},
+        {"ServerIp", "127.0.0.1"}, {"osd", "walk"},   {"FileName", "20261209120000_000.h264"},
         {"alias", "walk"},
     };
     const auto& values = param.type == VarType::kI4 ? longs : strings;
@@ -87,12 +90,8 @@ TEST_F(EveryMember, EveryMethodAndPropertyOfTheTypeLibraryIsImplemented) {
       {"PlayVideo", {0, {}}},  // a device is created; its connection is refused
       {"StopVideo", {0, {}}},
       {"SetFocus", {0, {}}},
-      {"ShowMax", {std::nullopt,
-                   [&] { EXPECT_EQ(winsys::GetParent(video()), nullptr) << "full screen"; }}},
-      {"ShowNormal", {std::nullopt,
-                      [&] {
-                        EXPECT_EQ(winsys::GetParent(video()), lumvara_control_window(control_));
-                      }}},
+      {"ShowMax", {std::nullopt, [&] { EXPECT_EQ(winsys::GetParent(video()), nullptr) << "full screen"; }}},
+      {"ShowNormal", {std::nullopt, [&] { EXPECT_EQ(winsys::GetParent(video()), lumvara_control_window(control_)); }}},
       {"CapturePic", {-1, {}}},  // no player
       {"OpenSound", {-1, {}}},
       {"CloseSound", {-1, {}}},
@@ -101,22 +100,24 @@ TEST_F(EveryMember, EveryMethodAndPropertyOfTheTypeLibraryIsImplemented) {
       {"StartRecord", {-1, {}}},
       {"StopRecord", {-1, {}}},
       {"SetPath", {std::nullopt, [&] { EXPECT_EQ(GetString("RecFilePath"), chosen_); }}},
-      {"OnSearchCameras", {std::nullopt,
-                           [&] {
-                             sockaddr_in from{};
-                             EXPECT_EQ(ReceiveSearchRequest(&from, 5s), std::string("DH\x01\x01", 4));
-                           }}},
+      {"OnSearchCameras",
+       {std::nullopt,
+        [&] {
+          sockaddr_in from{};
+          EXPECT_EQ(ReceiveSearchRequest(&from, 5s), std::string("DH\x01\x01", 4));
+        }}},
       {"SetFlip", {0, {}}},
       {"SetOsd", {0, {}}},
       {"RemoveOsd", {0, {}}},
       {"UpdataSize", {std::nullopt, {}}},
-      {"SetRecordProperty", {std::nullopt,
-                             [&] {
-                               EXPECT_EQ(GetLong("RecFileLen"), 150);
-                               EXPECT_EQ(GetLong("RecTimeLen"), 9);
-                               EXPECT_EQ(GetLong("ReservedSpace"), 300);
-                               EXPECT_EQ(GetLong("RecCover"), 1);
-                             }}},
+      {"SetRecordProperty",
+       {std::nullopt,
+        [&] {
+          EXPECT_EQ(GetLong("RecFileLen"), 150);
+          EXPECT_EQ(GetLong("RecTimeLen"), 9);
+          EXPECT_EQ(GetLong("ReservedSpace"), 300);
+          EXPECT_EQ(GetLong("RecCover"), 1);
+        }}},
       {"SdRecordFilePlay", {0, {}}},  // no live view: accepted; the connection is refused
       {"SdRecordFileStop", {0, {}}},
       {"SdRecordFileSetPos", {0, {}}},  // no playback: nothing to do
@@ -134,8 +135,8 @@ TEST_F(EveryMember, EveryMethodAndPropertyOfTheTypeLibraryIsImplemented) {
       ASSERT_EQ(lumvara_control_invoke(control_, member.dispid, LUMVARA_DISPATCH_PROPERTYGET, nullptr, 0, &value),
                 LUMVARA_S_OK);
       EXPECT_EQ(value.vt, static_cast<int32_t>(member.type));
-      const Arg original = value.vt == LUMVARA_VT_BSTR ? Arg(std::string(value.bstrVal ? value.bstrVal : ""))
-                                                       : Arg(value.lVal);
+      const Arg original =
+          value.vt == LUMVARA_VT_BSTR ? Arg(std::string(value.bstrVal ? value.bstrVal : "")) : Arg(value.lVal);
       lumvara_variant_clear(&value);
       const Arg other = member.type == VarType::kBstr ? Arg((dir_ / "other").string()) : Arg(original.l + 7);
       EXPECT_EQ(Put(member.name, other), LUMVARA_S_OK);

@@ -64,8 +64,10 @@ class ControlSearch : public ControlTest {
   // What OnCameraSearched reports for `camera`: status 0, the name and the
   // address, the port three times, and 1 for the same subnet.
   static Heard Expected(const Camera& camera) {
-    return Heard{LUMVARA_SINK_EVENT, lumvara::control::event_dispid::kOnCameraSearched,
-                 {0, camera.port, camera.port, camera.port, 1}, {camera.name, camera.ip}};
+    return Heard{LUMVARA_SINK_EVENT,
+                 lumvara::control::event_dispid::kOnCameraSearched,
+                 {0, camera.port, camera.port, camera.port, 1},
+                 {camera.name, camera.ip}};
   }
 };
 
