@@ -14,8 +14,10 @@ if(LUMVARA_SANITIZE)
 endif()
 
 # lumvara_component(<name> SOURCES ... [DEPS ...] [PKG ...])
-# Declares the static library lumvara_<name> with the project's flags. PKG
-# names pkg-config modules that become private dependencies.
+# Declares the static library lumvara_<name> with the project's flags. DEPS
+# names what its sources use: the component libraries below it (a test or
+# program that links it gets them too) and other targets. PKG names pkg-config
+# modules it links. liblumvara.so takes every component's objects.
 function(lumvara_component name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PKG" ${ARGN})
   set(target lumvara_${name})
