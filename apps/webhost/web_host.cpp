@@ -426,7 +426,14 @@ void WebHost::Impl::Accept(tcp::acceptor& acceptor) {
   acceptor.async_accept(net::make_strand(ioc), [self = shared_from_this(), &acceptor](beast::error_code ec,
                                                                                        tcp::socket socket) {
     if (self->stopping) return;
-    if (!ec) std::make_shared<HttpSession>(std::move(socket), self)->Start();
+    if (!ec) {
+      // Pictures, events and answers go out as soon as they are written: a
+      // message's last segment must not wait for the page's delayed
+      // acknowledgement of the one before.
+      beast::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
+      std::make_shared<HttpSession>(std::move(socket), self)->Start();
+    }
     self->Accept(acceptor);
   });
 }

@@ -5,7 +5,11 @@
 // and the bytes per second on the socket. Each run prints the load average,
 // the figures depend on what else the machine does.
 //   LUMVARA_BUILD_DIR=build/normal NODE_PATH=tests/webhost/browser/node_modules \
-//     node bench/webhost/webhost_bench.js [SECONDS]
+//     node bench/webhost/webhost_bench.js [SECONDS] [RUNS]
+// RUNS is a comma list of 640, 720 and grid (default all three).
+// The simulator's own picture is 640x360; with LUMVARA_BENCH_LIVE_720 naming
+// a 1280x720 H.264 Annex B file (25 fps), the 1280x720 run plays that file,
+// otherwise it shows the 640x360 camera in a 1280x720 view.
 "use strict";
 
 const fs = require("node:fs");
@@ -13,6 +17,7 @@ const path = require("node:path");
 const { World, waitFor } = require(path.join(__dirname, "../../tests/webhost/browser/harness.js"));
 
 const seconds = Number(process.argv[2] || 10);
+const runs = (process.argv[3] || "640,720,grid").split(",");
 
 function cpuSeconds(pid) {
   const fields = fs.readFileSync("/proc/" + pid + "/stat", "utf8").split(") ")[1].split(" ");
@@ -68,14 +73,15 @@ function spread(values) {
     `p99 ${percentile(sorted, 0.99).toFixed(1)} ms`;
 }
 
-async function delayRun(world, width, height) {
+async function delayRun(world, width, height, camera) {
   const page = await openViews(world, 1, width, height);
   await page.evaluate(() => { window.delays = []; window.hostDelays = []; });
   const load = loadAverage();
   await new Promise((r) => setTimeout(r, seconds * 1000));
   const { delays, hostDelays } = await page.evaluate(() => ({ delays: window.delays, hostDelays: window.hostDelays }));
   await page.close();
-  console.log(`camera frame -> painted, ${width}x${height}: ${delays.length} pictures, ${spread(delays)} ` +
+  console.log(`camera frame -> painted, ${width}x${height} view, ${camera} camera: ${delays.length} pictures, ` +
+    `${spread(delays)} ` +
     `(goal: median <= 60, p99 <= 120 at 640x360); load ${load}`);
   console.log(`  of which host took pixels -> painted: ${spread(hostDelays)}`);
 }
@@ -98,11 +104,24 @@ async function gridRun(world, count) {
 }
 
 (async () => {
-  const world = await new World().start();
+  // Nine views are nine live connections: more than the simulator serves by default.
+  const world = await new World().start({ camsimArgs: ["--max-connections", "16"] });
   try {
-    await delayRun(world, 640, 360);
-    await delayRun(world, 1280, 720);
-    await gridRun(world, 9);
+    if (runs.includes("640")) await delayRun(world, 640, 360, "640x360");
+    const file720 = process.env.LUMVARA_BENCH_LIVE_720;
+    if (!runs.includes("720")) {
+      // not asked for
+    } else if (file720) {
+      const world720 = await new World().start({ camsimArgs: ["--live-file", file720] });
+      try {
+        await delayRun(world720, 1280, 720, "1280x720");
+      } finally {
+        await world720.stop();
+      }
+    } else {
+      await delayRun(world, 1280, 720, "640x360");
+    }
+    if (runs.includes("grid")) await gridRun(world, 9);
   } finally {
     await world.stop();
   }

@@ -258,14 +258,15 @@
       } catch (e) {
         // A picture that cannot be decoded is skipped; the next one follows.
       }
-      // Only after the paint may the host send the next picture, so a slow
-      // page never builds a queue.
+      // Only once this picture is on the canvas may the host send the next
+      // one, so a slow page never builds a queue; the host takes and
+      // compresses it while the browser shows this one.
+      this._c.post({ op: "drawn", control: this._id });
       requestAnimationFrame(() => {
         this.paints += 1;
         const now = Date.now();  // the clock the host stamps with (CLOCK_REALTIME)
         this.lastPaintDelay = now - taken;
         this.lastFrameDelay = frame > 0 ? now - frame : 0;
-        this._c.post({ op: "drawn", control: this._id });
         if (this.onpaint) this.onpaint(sequence, this.lastPaintDelay, this.lastFrameDelay);
       });
     }
