@@ -2,10 +2,8 @@
 // every exchange the client makes (live stream, camera audio, talk reception,
 // parameter CGIs, record list, SD playback, LAN search answers), with scripted
 // faults. Tests run it in-process on an ephemeral loopback port; the
-// lumvara-camsim program runs the same class.
-//
-// It shares no code with the client's own protocol layer on purpose: it parses
-// requests and writes frames by itself, so each side checks the other.
+// lumvara-camsim program runs the same class. Its wire code is its own
+// (stream_frame.h says why).
 #pragma once
 
 #include <chrono>
@@ -20,23 +18,9 @@
 #include <string>
 #include <vector>
 
-namespace lumvara::camsim {
+#include "apps/camsim/stream_frame.h"
 
-// Frame kinds the camera sends (and the talk kind it receives).
-inline constexpr uint8_t kKindH264Key = 0;
-inline constexpr uint8_t kKindH264Other = 1;
-inline constexpr uint8_t kKindJpeg = 3;
-inline constexpr uint8_t kKindAdpcm = 6;
-inline constexpr uint8_t kKindAlaw = 7;
-inline constexpr uint8_t kKindTalk = 8;
-inline constexpr uint8_t kKindMotionAlarm = 32;
-inline constexpr uint8_t kKindInputAlarm = 33;
-inline constexpr uint8_t kKindMotionAlarmOver = 34;
-inline constexpr uint8_t kKindInputAlarmOver = 35;
-inline constexpr uint8_t kKindLoginRefused = 200;
-inline constexpr uint8_t kKindTooManyConnections = 201;
-inline constexpr uint8_t kKindRequestTypeError = 202;
-inline constexpr uint8_t kKindVideoLoss = 203;
+namespace lumvara::camsim {
 
 // What happens on one connection. A script is queued with scriptConnection()
 // and taken by the next connection whose request names `cgi` (or by the next

@@ -1,6 +1,12 @@
 // The camera's stream framing, written and read byte by byte: a 32-byte
 // little-endian header (magic, kind, time, seq, length, zone) before every
-// payload. Kept apart from the client's own frame code so the two cross-check.
+// payload, and the frame kinds.
+//
+// The simulator keeps its own copy of these wire facts, and parses requests
+// by itself, on purpose: it shares no code or constant with the client's
+// protocol layer (net/transport, include/lumvara/device.h), so a mistake on
+// one side shows up as a failure against the other instead of agreeing with
+// itself.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +14,22 @@
 #include <vector>
 
 namespace lumvara::camsim {
+
+// Frame kinds the camera sends (and the talk kind it receives).
+inline constexpr uint8_t kKindH264Key = 0;
+inline constexpr uint8_t kKindH264Other = 1;
+inline constexpr uint8_t kKindJpeg = 3;
+inline constexpr uint8_t kKindAdpcm = 6;
+inline constexpr uint8_t kKindAlaw = 7;
+inline constexpr uint8_t kKindTalk = 8;
+inline constexpr uint8_t kKindMotionAlarm = 32;
+inline constexpr uint8_t kKindInputAlarm = 33;
+inline constexpr uint8_t kKindMotionAlarmOver = 34;
+inline constexpr uint8_t kKindInputAlarmOver = 35;
+inline constexpr uint8_t kKindLoginRefused = 200;
+inline constexpr uint8_t kKindTooManyConnections = 201;
+inline constexpr uint8_t kKindRequestTypeError = 202;
+inline constexpr uint8_t kKindVideoLoss = 203;
 
 inline constexpr uint32_t kFrameMagic = 0xA815AA55;
 inline constexpr size_t kFrameHeaderSize = 32;

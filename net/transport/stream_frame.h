@@ -4,43 +4,46 @@
 // (camera media and notices in, talk audio out). Fields are read from the
 // bytes explicitly so that alignment and host byte order never matter.
 
+#include <lumvara/device.h>
+
 #include <cstddef>
 #include <cstdint>
 
 namespace lumvara {
 
-inline constexpr uint32_t kFrameMagic = 0xA815AA55;
-inline constexpr size_t kFrameHeaderSize = 32;
+// The wire facts are the public header's (StreamFrameHeader and the
+// LUMVARA_FRAME_* values); these are their names inside the library.
+inline constexpr uint32_t kFrameMagic = LUMVARA_FRAME_MAGIC;
+inline constexpr size_t kFrameHeaderSize = LUMVARA_FRAME_HEADER_SIZE;
 // The largest payload a frame may announce.
-inline constexpr uint32_t kMaxFramePayload = 0x80000;
-// A player's copy of one frame: header plus the largest payload.
-inline constexpr size_t kFrameBlockSize = kFrameHeaderSize + kMaxFramePayload;
+inline constexpr uint32_t kMaxFramePayload = LUMVARA_FRAME_MAX_PAYLOAD;
+static_assert(kFrameHeaderSize == sizeof(StreamFrameHeader));
 
 // Byte offsets of the header fields; the bytes in between are not read and
 // are sent as zero.
-inline constexpr size_t kFrameMagicOffset = 0;
-inline constexpr size_t kFrameKindOffset = 4;
-inline constexpr size_t kFrameTimeOffset = 8;
-inline constexpr size_t kFrameSeqOffset = 12;
-inline constexpr size_t kFrameLengthOffset = 16;
-inline constexpr size_t kFrameZoneOffset = 25;
+inline constexpr size_t kFrameMagicOffset = offsetof(StreamFrameHeader, magic);
+inline constexpr size_t kFrameKindOffset = offsetof(StreamFrameHeader, kind);
+inline constexpr size_t kFrameTimeOffset = offsetof(StreamFrameHeader, time);
+inline constexpr size_t kFrameSeqOffset = offsetof(StreamFrameHeader, seq);
+inline constexpr size_t kFrameLengthOffset = offsetof(StreamFrameHeader, length);
+inline constexpr size_t kFrameZoneOffset = offsetof(StreamFrameHeader, zone);
 
 // Frame kinds (header byte 4, unsigned).
 namespace FrameKind {
-inline constexpr uint8_t H264Key = 0;
-inline constexpr uint8_t H264 = 1;
-inline constexpr uint8_t Jpeg = 3;
-inline constexpr uint8_t Adpcm = 6;
-inline constexpr uint8_t Alaw = 7;
-inline constexpr uint8_t Talk = 8;
-inline constexpr uint8_t MotionAlarm = 32;
-inline constexpr uint8_t GpioAlarm = 33;
-inline constexpr uint8_t MotionAlarmOver = 34;
-inline constexpr uint8_t GpioAlarmOver = 35;
-inline constexpr uint8_t LoginRefused = 200;
-inline constexpr uint8_t TooManyConnections = 201;
-inline constexpr uint8_t RequestTypeError = 202;
-inline constexpr uint8_t VideoLoss = 203;
+inline constexpr uint8_t H264Key = LUMVARA_FRAME_KIND_H264_KEY;
+inline constexpr uint8_t H264 = LUMVARA_FRAME_KIND_H264;
+inline constexpr uint8_t Jpeg = LUMVARA_FRAME_KIND_JPEG;
+inline constexpr uint8_t Adpcm = LUMVARA_FRAME_KIND_ADPCM;
+inline constexpr uint8_t Alaw = LUMVARA_FRAME_KIND_ALAW;
+inline constexpr uint8_t Talk = LUMVARA_FRAME_KIND_TALK;
+inline constexpr uint8_t MotionAlarm = LUMVARA_FRAME_KIND_MOTION_ALARM;
+inline constexpr uint8_t GpioAlarm = LUMVARA_FRAME_KIND_INPUT_ALARM;
+inline constexpr uint8_t MotionAlarmOver = LUMVARA_FRAME_KIND_MOTION_OVER;
+inline constexpr uint8_t GpioAlarmOver = LUMVARA_FRAME_KIND_INPUT_OVER;
+inline constexpr uint8_t LoginRefused = LUMVARA_FRAME_KIND_LOGIN_REFUSED;
+inline constexpr uint8_t TooManyConnections = LUMVARA_FRAME_KIND_TOO_MANY_USERS;
+inline constexpr uint8_t RequestTypeError = LUMVARA_FRAME_KIND_REQUEST_ERROR;
+inline constexpr uint8_t VideoLoss = LUMVARA_FRAME_KIND_VIDEO_LOSS;
 }  // namespace FrameKind
 
 inline uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
