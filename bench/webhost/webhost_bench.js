@@ -90,16 +90,19 @@ async function gridRun(world, count) {
   const page = await openViews(world, count, 640, 360);
   const start = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived }));
   const cpu0 = cpuSeconds(world.webhost.pid);
+  const camCpu0 = cpuSeconds(world.camsim.pid);
   const t0 = Date.now();
   await new Promise((r) => setTimeout(r, seconds * 1000));
   const end = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived }));
   const wall = (Date.now() - t0) / 1000;
   const cpu = cpuSeconds(world.webhost.pid) - cpu0;
+  const camCpu = cpuSeconds(world.camsim.pid) - camCpu0;
   await page.close();
   const rates = end.paints.map((p, i) => (p - start.paints[i]) / wall);
   console.log(`${count} controls at 640x360: paints/s per control min ${Math.min(...rates).toFixed(1)}, ` +
     `median ${percentile(rates.slice().sort((a, b) => a - b), 0.5).toFixed(1)}, max ${Math.max(...rates).toFixed(1)} ` +
-    `(goal >= 20); host CPU ${(100 * cpu / wall).toFixed(0)} % of one core; ` +
+    `(goal >= 20); host CPU ${(100 * cpu / wall).toFixed(0)} % of one core ` +
+    `(the simulator beside it: ${(100 * camCpu / wall).toFixed(0)} %); ` +
     `${((end.bytes - start.bytes) / wall / 1e6).toFixed(2)} MB/s on the socket; load ${loadAverage()}`);
 }
 
