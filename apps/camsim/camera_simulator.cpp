@@ -62,22 +62,22 @@ CameraSimulator::Impl::Impl(SimulatorOptions options)
     : options_(std::move(options)),
       user_(options_.user),
       pwd_(options_.pwd),
-      max_connections_(options_.max_connections),
-      wifi_networks_(options_.wifi_networks),
+      maxConnections_(options_.max_connections),
+      wifiNetworks_(options_.wifi_networks),
       recordings_(DefaultRecordings()),
       zone_(options_.zone.value_or(HostZone())) {}
 
 bool CameraSimulator::Impl::start() {
-  stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  accept_wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_fd_ < 0 || accept_wake_ < 0) return false;
+  stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  acceptWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (stopFd_ < 0 || acceptWake_ < 0) return false;
   if (!options_.live_file.empty()) {
     auto units = LoadAccessUnits(options_.live_file);
     if (!units) {
       fail("no H.264 pictures in " + options_.live_file);
       return false;
     }
-    file_units_ = std::move(*units);
+    fileUnits_ = std::move(*units);
   }
   if (!listen()) return false;
   if (options_.search_port >= 0) {
@@ -85,7 +85,7 @@ bool CameraSimulator::Impl::start() {
     search.bind_address = options_.search_bind_address;
     search.port = static_cast<uint16_t>(options_.search_port);
     search.camera_ip = options_.bind_address == "0.0.0.0" ? "127.0.0.1" : options_.bind_address;
-    search.camera_port = bound_port_;
+    search.camera_port = boundPort_;
     search.camera_name = options_.camera_name;
     responder_ = std::make_unique<SearchResponder>(search);
     if (!responder_->start()) {
@@ -95,14 +95,14 @@ bool CameraSimulator::Impl::start() {
       return false;
     }
   }
-  accept_thread_ = std::thread([this] { acceptLoop(); });
+  acceptThread_ = std::thread([this] { acceptLoop(); });
   return true;
 }
 
 bool CameraSimulator::Impl::listen() {
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  const uint16_t port = bound_port_.load();
+  const uint16_t port = boundPort_.load();
   address.sin_port = htons(port != 0 ? port : options_.port);
   if (inet_pton(AF_INET, options_.bind_address.c_str(), &address.sin_addr) != 1) {
     fail("not an IPv4 address: " + options_.bind_address);
@@ -124,39 +124,39 @@ bool CameraSimulator::Impl::listen() {
   }
   socklen_t length = sizeof address;
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  bound_port_ = ntohs(address.sin_port);
-  listen_fd_ = fd;
+  boundPort_ = ntohs(address.sin_port);
+  listenFd_ = fd;
   return true;
 }
 
 void CameraSimulator::Impl::stop() {
-  if (accept_thread_.joinable()) {
+  if (acceptThread_.joinable()) {
     const uint64_t one = 1;
-    (void)!::write(stop_fd_, &one, sizeof one);
-    accept_thread_.join();
+    (void)!::write(stopFd_, &one, sizeof one);
+    acceptThread_.join();
   }
   reap(true);
   if (responder_) responder_->stop();
-  if (listen_fd_ >= 0) ::close(listen_fd_);
-  if (stop_fd_ >= 0) ::close(stop_fd_);
-  if (accept_wake_ >= 0) ::close(accept_wake_);
-  listen_fd_ = stop_fd_ = accept_wake_ = -1;
+  if (listenFd_ >= 0) ::close(listenFd_);
+  if (stopFd_ >= 0) ::close(stopFd_);
+  if (acceptWake_ >= 0) ::close(acceptWake_);
+  listenFd_ = stopFd_ = acceptWake_ = -1;
 }
 
 void CameraSimulator::Impl::acceptLoop() {
   for (;;) {
-    pollfd fds[3] = {{stop_fd_, POLLIN, 0}, {accept_wake_, POLLIN, 0}, {listen_fd_, POLLIN, 0}};
-    const nfds_t count = listen_fd_ >= 0 ? 3 : 2;
+    pollfd fds[3] = {{stopFd_, POLLIN, 0}, {acceptWake_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+    const nfds_t count = listenFd_ >= 0 ? 3 : 2;
     ::poll(fds, count, 200);
     if (fds[0].revents != 0) return;
     if (fds[1].revents != 0) {
       uint64_t value = 0;
-      (void)!::read(accept_wake_, &value, sizeof value);
-      if (reboot_requested_.exchange(false)) reboot();
+      (void)!::read(acceptWake_, &value, sizeof value);
+      if (rebootRequested_.exchange(false)) reboot();
     }
     reap(false);
     if (count < 3 || (fds[2].revents & POLLIN) == 0) continue;
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -165,7 +165,7 @@ void CameraSimulator::Impl::acceptLoop() {
     connection->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      connection->id = next_id_++;
+      connection->id = nextId_++;
       connections_.push_back(connection);
     }
     connection->thread = std::thread([this, connection] { serve(connection); });
@@ -180,9 +180,9 @@ void CameraSimulator::Impl::reboot() {
     ++reboots_;
     for (auto& connection : connections_) connection->drop();
   }
-  ::close(listen_fd_);
-  listen_fd_ = -1;
-  pollfd stop = {stop_fd_, POLLIN, 0};
+  ::close(listenFd_);
+  listenFd_ = -1;
+  pollfd stop = {stopFd_, POLLIN, 0};
   if (::poll(&stop, 1, static_cast<int>(options_.reboot_downtime.count())) != 0) return;
   for (int attempt = 0; attempt < 40 && !listen(); ++attempt) {
     if (::poll(&stop, 1, 50) != 0) return;
@@ -213,7 +213,7 @@ void CameraSimulator::Impl::record(const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back(line);
   }
-  log_changed_.notify_all();
+  logChanged_.notify_all();
   if (options_.on_request) options_.on_request(line);
 }
 
@@ -236,7 +236,7 @@ bool CameraSimulator::Impl::credentialsMatch(const std::string& user,
 }
 
 void CameraSimulator::Impl::serve(const std::shared_ptr<Connection>& connection) {
-  ConnectionLink link(connection->fd, stop_fd_, connection->wake);
+  ConnectionLink link(connection->fd, stopFd_, connection->wake);
   int timeout = kFirstRequestTimeoutMs;
   for (;;) {
     const std::optional<std::string> head = link.readHead(timeout);
@@ -300,7 +300,7 @@ bool CameraSimulator::start() { return impl_->start(); }
 
 void CameraSimulator::stop() { impl_->stop(); }
 
-uint16_t CameraSimulator::port() const { return impl_->bound_port_; }
+uint16_t CameraSimulator::port() const { return impl_->boundPort_; }
 
 uint16_t CameraSimulator::searchPort() const {
   return impl_->responder_ ? impl_->responder_->port() : 0;
@@ -308,7 +308,7 @@ uint16_t CameraSimulator::searchPort() const {
 
 std::string CameraSimulator::lastError() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  return impl_->last_error_;
+  return impl_->lastError_;
 }
 
 std::vector<std::string> CameraSimulator::requestLog() const {
@@ -319,7 +319,7 @@ std::vector<std::string> CameraSimulator::requestLog() const {
 bool CameraSimulator::waitForRequest(const std::string& text,
                                      std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(impl_->mutex_);
-  return impl_->log_changed_.wait_for(lock, timeout, [&] {
+  return impl_->logChanged_.wait_for(lock, timeout, [&] {
     return std::any_of(impl_->log_.begin(), impl_->log_.end(), [&](const std::string& line) {
       return line.find(text) != std::string::npos;
     });
@@ -344,12 +344,12 @@ void CameraSimulator::setCredentials(const std::string& user, const std::string&
 
 void CameraSimulator::setMaxConnections(int count) {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  impl_->max_connections_ = count;
+  impl_->maxConnections_ = count;
 }
 
 void CameraSimulator::setVideoLoss(bool lost) {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  impl_->video_loss_ = lost;
+  impl_->videoLoss_ = lost;
 }
 
 void CameraSimulator::raiseAlarm(uint8_t kind) {
@@ -371,18 +371,18 @@ void CameraSimulator::setParam(const std::string& key, const std::string& value)
 
 void CameraSimulator::setRefuseSets(bool refuse) {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  impl_->refuse_sets_ = refuse;
+  impl_->refuseSets_ = refuse;
 }
 
 void CameraSimulator::setWifiNetworks(int count) {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  impl_->wifi_networks_ = count;
+  impl_->wifiNetworks_ = count;
 }
 
 void CameraSimulator::setRecordings(std::vector<Recording> recordings) {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
   impl_->recordings_ = std::move(recordings);
-  impl_->recording_bytes_.clear();
+  impl_->recordingBytes_.clear();
 }
 
 std::vector<Recording> CameraSimulator::recordings() const {
@@ -402,7 +402,7 @@ std::vector<TalkSession> CameraSimulator::talkSessions() const {
 
 int CameraSimulator::liveConnections() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
-  return impl_->live_count_;
+  return impl_->liveCount_;
 }
 
 int CameraSimulator::reboots() const {

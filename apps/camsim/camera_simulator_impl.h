@@ -77,28 +77,28 @@ class CameraSimulator::Impl {
   // Everything below is shared with the public class.
   SimulatorOptions options_;
   mutable std::mutex mutex_;
-  mutable std::condition_variable log_changed_;
+  mutable std::condition_variable logChanged_;
   std::vector<std::string> log_;
   std::deque<ConnectionScript> scripts_;
   std::string user_, pwd_;
-  int max_connections_;
-  bool video_loss_ = false;
-  bool refuse_sets_ = false;
-  int wifi_networks_;
+  int maxConnections_;
+  bool videoLoss_ = false;
+  bool refuseSets_ = false;
+  int wifiNetworks_;
   CameraParams params_;
   std::vector<Recording> recordings_;
-  std::map<std::string, std::shared_ptr<const std::vector<uint8_t>>> recording_bytes_;
+  std::map<std::string, std::shared_ptr<const std::vector<uint8_t>>> recordingBytes_;
   std::vector<TalkSession> talk_;
   std::list<std::shared_ptr<Connection>> connections_;
-  int live_count_ = 0;
+  int liveCount_ = 0;
   int reboots_ = 0;
-  uint32_t next_id_ = 1;
+  uint32_t nextId_ = 1;
   int8_t zone_;
-  std::string last_error_;
-  std::atomic<uint16_t> bound_port_{0};
+  std::string lastError_;
+  std::atomic<uint16_t> boundPort_{0};
   std::unique_ptr<SearchResponder> responder_;
   // Access units of options_.live_file; set before any connection is served.
-  std::vector<AccessUnit> file_units_;
+  std::vector<AccessUnit> fileUnits_;
 
   std::shared_ptr<const std::vector<uint8_t>> bytesOf(const std::string& name);
 
@@ -109,7 +109,7 @@ class CameraSimulator::Impl {
   bool listen();
   void fail(std::string reason) {
     std::lock_guard<std::mutex> lock(mutex_);
-    last_error_ = std::move(reason);
+    lastError_ = std::move(reason);
   }
   void acceptLoop();
   void reboot();
@@ -134,11 +134,11 @@ class CameraSimulator::Impl {
   std::string recordListBody(const HttpRequest& request);
   void servePlayback(ConnectionLink& link, const HttpRequest& request);
 
-  int listen_fd_ = -1;
-  int stop_fd_ = -1;
-  int accept_wake_ = -1;
-  std::atomic<bool> reboot_requested_{false};
-  std::thread accept_thread_;
+  int listenFd_ = -1;
+  int stopFd_ = -1;
+  int acceptWake_ = -1;
+  std::atomic<bool> rebootRequested_{false};
+  std::thread acceptThread_;
 };
 
 }  // namespace lumvara::camsim

@@ -37,9 +37,9 @@ bool CameraSimulator::Impl::serveCommand(ConnectionLink& link, const HttpRequest
   }
   const bool sent = link.send(head + body);
   if (reboot_after) {
-    reboot_requested_.store(true);
+    rebootRequested_.store(true);
     const uint64_t one = 1;
-    (void)!::write(accept_wake_, &one, sizeof one);
+    (void)!::write(acceptWake_, &one, sizeof one);
     return false;
   }
   return sent;
@@ -54,14 +54,14 @@ std::string CameraSimulator::Impl::commandBody(const HttpRequest& request, bool&
   std::lock_guard<std::mutex> lock(mutex_);
   if (cgi == "get_params.cgi") return params_.paramsBody();
   if (cgi == "get_misc.cgi") return params_.miscBody();
-  if (cgi == "get_wifi_scan_result.cgi") return WifiScanBody(wifi_networks_);
+  if (cgi == "get_wifi_scan_result.cgi") return WifiScanBody(wifiNetworks_);
   if (cgi == "decoder_control.cgi") return ok;
   if (cgi == "reboot.cgi") {
     reboot_after = true;
     return ok;
   }
   if (CameraParams::IsSetCgi(cgi)) {
-    if (refuse_sets_) return "var result=\"error\";\r\n";
+    if (refuseSets_) return "var result=\"error\";\r\n";
     params_.applySet(request);
     return ok;
   }

@@ -15,7 +15,7 @@ void ConnectionLink::setPieces(std::vector<size_t> pieces, std::chrono::millisec
   pieces.erase(std::remove(pieces.begin(), pieces.end(), size_t{0}), pieces.end());
   pieces_ = std::move(pieces);
   gap_ = gap;
-  piece_index_ = 0;
+  pieceIndex_ = 0;
 }
 
 bool ConnectionLink::send(const void* data, size_t size) {
@@ -23,8 +23,8 @@ bool ConnectionLink::send(const void* data, size_t size) {
   if (pieces_.empty()) return sendAll(bytes, size);
   size_t done = 0;
   while (done < size) {
-    const size_t piece = std::min(pieces_[piece_index_ % pieces_.size()], size - done);
-    ++piece_index_;
+    const size_t piece = std::min(pieces_[pieceIndex_ % pieces_.size()], size - done);
+    ++pieceIndex_;
     if (!sendAll(bytes + done, piece)) return false;
     done += piece;
     if (gap_.count() > 0 && !sleep(gap_)) return false;
@@ -41,7 +41,7 @@ bool ConnectionLink::sendAll(const uint8_t* data, size_t size) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
-    pollfd fds[2] = {{fd_, POLLOUT, 0}, {stop_fd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLOUT, 0}, {stopFd_, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
     if (fds[1].revents != 0) return false;
     if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
@@ -50,14 +50,14 @@ bool ConnectionLink::sendAll(const uint8_t* data, size_t size) {
 }
 
 ConnectionLink::Event ConnectionLink::wait(int timeout_ms) {
-  pollfd fds[3] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  pollfd fds[3] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
   const int ready = ::poll(fds, 3, timeout_ms);
   if (ready <= 0) return Event::kTimeout;
   if (fds[1].revents != 0) return Event::kStopped;
   if (fds[0].revents != 0) return Event::kReadable;
   if (fds[2].revents != 0) {
     uint64_t count = 0;
-    (void)!::read(wake_fd_, &count, sizeof count);
+    (void)!::read(wakeFd_, &count, sizeof count);
     return Event::kWoken;
   }
   return Event::kTimeout;
@@ -71,7 +71,7 @@ ssize_t ConnectionLink::receive(uint8_t* buffer, size_t size) {
 }
 
 bool ConnectionLink::sleep(std::chrono::milliseconds duration) {
-  pollfd fd = {stop_fd_, POLLIN, 0};
+  pollfd fd = {stopFd_, POLLIN, 0};
   return ::poll(&fd, 1, static_cast<int>(duration.count())) == 0;
 }
 

@@ -15,7 +15,7 @@ namespace lumvara::camsim {
 
 class ConnectionLink {
  public:
-  ConnectionLink(int fd, int stop_fd, int wake_fd) : fd_(fd), stop_fd_(stop_fd), wake_fd_(wake_fd) {}
+  ConnectionLink(int fd, int stop_fd, int wake_fd) : fd_(fd), stopFd_(stop_fd), wakeFd_(wake_fd) {}
 
   // Every later send goes out in pieces of these sizes (cycled), `gap` apart.
   void setPieces(std::vector<size_t> pieces, std::chrono::milliseconds gap);
@@ -42,11 +42,11 @@ class ConnectionLink {
   bool sendAll(const uint8_t* data, size_t size);
 
   int fd_;
-  int stop_fd_;
-  int wake_fd_;
+  int stopFd_;
+  int wakeFd_;
   std::vector<size_t> pieces_;
   std::chrono::milliseconds gap_{0};
-  size_t piece_index_ = 0;
+  size_t pieceIndex_ = 0;
   std::vector<uint8_t> pending_;
 };
 

@@ -34,22 +34,22 @@ class CameraSimulator::Impl::LiveSession {
   // request head are the first talk bytes.
   LiveSession(Impl& sim, ConnectionLink& link, Connection& connection, const ConnectionScript& script)
       : sim_(sim), link_(link), connection_(connection), script_(script),
-        script_done_(script.action == ConnectionScript::Action::kNone) {
+        scriptDone_(script.action == ConnectionScript::Action::kNone) {
     std::lock_guard<std::mutex> lock(sim_.mutex_);
-    open_live_ = ++sim_.live_count_;
+    openLive_ = ++sim_.liveCount_;
     connection_.live = true;
-    talk_buffer_.swap(link_.pending());
+    talkBuffer_.swap(link_.pending());
   }
 
   // Ends the exchange however it stopped: counts the connection out and
   // keeps its talk as WAV.
   ~LiveSession() {
     std::lock_guard<std::mutex> lock(sim_.mutex_);
-    --sim_.live_count_;
+    --sim_.liveCount_;
     connection_.live = false;
-    if (talk_session_ >= 0 && !sim_.options_.talk_dir.empty()) {
+    if (talkSession_ >= 0 && !sim_.options_.talk_dir.empty()) {
       WriteWav(sim_.options_.talk_dir + "/talk-" + std::to_string(connection_.id) + ".wav",
-               sim_.talk_[static_cast<size_t>(talk_session_)].pcm);
+               sim_.talk_[static_cast<size_t>(talkSession_)].pcm);
     }
   }
 
@@ -59,18 +59,18 @@ class CameraSimulator::Impl::LiveSession {
   // False when this connection is one more than the camera serves at once.
   bool withinLimit() const {
     std::lock_guard<std::mutex> lock(sim_.mutex_);
-    return open_live_ <= sim_.max_connections_;
+    return openLive_ <= sim_.maxConnections_;
   }
 
   // Takes the first talk bytes and opens the picture source; false when there
   // is nothing to show.
   bool startStream() {
-    if (!talk_buffer_.empty()) sim_.receiveTalk(connection_.id, talk_buffer_, talk_session_);
+    if (!talkBuffer_.empty()) sim_.receiveTalk(connection_.id, talkBuffer_, talkSession_);
     pattern_.emplace(sim_.options_.width, sim_.options_.height, sim_.options_.fps, sim_.options_.gop);
-    if (sim_.file_units_.empty() && !pattern_->ok()) return false;
-    frame_period_ = milliseconds(1000) / std::max(sim_.options_.fps, 1);
-    next_frame_ = Clock::now();
-    next_alarm_ = Clock::now() + sim_.options_.alarm_interval;
+    if (sim_.fileUnits_.empty() && !pattern_->ok()) return false;
+    framePeriod_ = milliseconds(1000) / std::max(sim_.options_.fps, 1);
+    nextFrame_ = Clock::now();
+    nextAlarm_ = Clock::now() + sim_.options_.alarm_interval;
     return true;
   }
 
@@ -82,8 +82,8 @@ class CameraSimulator::Impl::LiveSession {
 
   // The scripted fault, once enough frames went out.
   bool applyScriptedFault() {
-    if (script_done_ || sent_frames_ < script_.after_frames) return true;
-    script_done_ = true;
+    if (scriptDone_ || sentFrames_ < script_.after_frames) return true;
+    scriptDone_ = true;
     switch (script_.action) {
       case Action::kNotice:
         return sim_.sendNotice(link_, script_.notice_kind) && !script_.close_after_notice;
@@ -121,34 +121,34 @@ class CameraSimulator::Impl::LiveSession {
     for (uint8_t kind : connection_.takeNotices()) {
       if (!silent_ && !sim_.sendNotice(link_, kind)) return false;
     }
-    if (sim_.options_.alarm_interval.count() > 0 && Clock::now() >= next_alarm_) {
-      next_alarm_ += sim_.options_.alarm_interval;
-      const uint8_t kind = kAlarmCycle[alarm_step_++ % std::size(kAlarmCycle)];
+    if (sim_.options_.alarm_interval.count() > 0 && Clock::now() >= nextAlarm_) {
+      nextAlarm_ += sim_.options_.alarm_interval;
+      const uint8_t kind = kAlarmCycle[alarmStep_++ % std::size(kAlarmCycle)];
       if (!silent_ && !sim_.sendNotice(link_, kind)) return false;
     }
     {
       std::lock_guard<std::mutex> lock(sim_.mutex_);
-      lost_ = sim_.video_loss_;
+      lost_ = sim_.videoLoss_;
     }
-    if (lost_ && !loss_reported_ && !silent_) {
+    if (lost_ && !lossReported_ && !silent_) {
       if (!sim_.sendNotice(link_, kKindVideoLoss)) return false;
     }
-    loss_reported_ = lost_;
+    lossReported_ = lost_;
     return true;
   }
 
   // The next picture when its time has come (none while silent or lost).
   bool sendDueFrame() {
     const auto now = Clock::now();
-    if (now < next_frame_) return true;
-    next_frame_ += frame_period_;
-    if (now - next_frame_ > milliseconds(1000)) next_frame_ = now + frame_period_;
+    if (now < nextFrame_) return true;
+    nextFrame_ += framePeriod_;
+    if (now - nextFrame_ > milliseconds(1000)) nextFrame_ = now + framePeriod_;
     if (silent_ || lost_) return true;
     const auto time = std::time(nullptr);
     const AccessUnit unit =
-        sim_.file_units_.empty()
+        sim_.fileUnits_.empty()
             ? pattern_->encode(index_, time - static_cast<std::time_t>(sim_.zone_) * 3600)
-            : sim_.file_units_[index_ % sim_.file_units_.size()];
+            : sim_.fileUnits_[index_ % sim_.fileUnits_.size()];
     FrameFields fields;
     fields.kind = unit.key ? kKindH264Key : kKindH264Other;
     fields.time = static_cast<uint32_t>(time);
@@ -157,13 +157,13 @@ class CameraSimulator::Impl::LiveSession {
     ++index_;
     const std::vector<uint8_t> frame = buildFrame(fields, unit.bytes.data(), unit.bytes.size());
     if (!link_.send(frame.data(), frame.size())) return false;
-    ++sent_frames_;
+    ++sentFrames_;
     return true;
   }
 
   // Until the next frame is due, takes in what the client sends (talk frames).
   bool takeTalk() {
-    const auto wait = std::chrono::duration_cast<milliseconds>(next_frame_ - Clock::now());
+    const auto wait = std::chrono::duration_cast<milliseconds>(nextFrame_ - Clock::now());
     const auto event = link_.wait(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
     if (event == ConnectionLink::Event::kStopped) return false;
     if (event != ConnectionLink::Event::kReadable) return true;
@@ -171,8 +171,8 @@ class CameraSimulator::Impl::LiveSession {
     const ssize_t n = link_.receive(chunk, sizeof chunk);
     if (n == 0) return false;
     if (n > 0) {
-      talk_buffer_.insert(talk_buffer_.end(), chunk, chunk + n);
-      sim_.receiveTalk(connection_.id, talk_buffer_, talk_session_);
+      talkBuffer_.insert(talkBuffer_.end(), chunk, chunk + n);
+      sim_.receiveTalk(connection_.id, talkBuffer_, talkSession_);
     }
     return true;
   }
@@ -181,20 +181,20 @@ class CameraSimulator::Impl::LiveSession {
   ConnectionLink& link_;
   Connection& connection_;
   const ConnectionScript& script_;
-  int open_live_ = 0;
-  std::vector<uint8_t> talk_buffer_;
-  int talk_session_ = -1;
+  int openLive_ = 0;
+  std::vector<uint8_t> talkBuffer_;
+  int talkSession_ = -1;
   std::optional<H264TestPattern> pattern_;
-  milliseconds frame_period_{0};
-  Clock::time_point next_frame_;
-  Clock::time_point next_alarm_;
-  size_t alarm_step_ = 0;
+  milliseconds framePeriod_{0};
+  Clock::time_point nextFrame_;
+  Clock::time_point nextAlarm_;
+  size_t alarmStep_ = 0;
   uint32_t index_ = 0;
-  uint32_t sent_frames_ = 0;
-  bool script_done_;
+  uint32_t sentFrames_ = 0;
+  bool scriptDone_;
   bool silent_ = false;
   bool lost_ = false;
-  bool loss_reported_ = false;
+  bool lossReported_ = false;
 };
 
 void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connection,

@@ -42,8 +42,8 @@ std::shared_ptr<const std::vector<uint8_t>> CameraSimulator::Impl::bytesOf(
   Recording recording;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto cached = recording_bytes_.find(name);
-    if (cached != recording_bytes_.end()) return cached->second;
+    auto cached = recordingBytes_.find(name);
+    if (cached != recordingBytes_.end()) return cached->second;
     auto it = std::find_if(recordings_.begin(), recordings_.end(),
                            [&](const Recording& r) { return r.name == name; });
     if (it == recordings_.end()) return nullptr;
@@ -75,7 +75,7 @@ std::shared_ptr<const std::vector<uint8_t>> CameraSimulator::Impl::bytesOf(
     bytes->insert(bytes->end(), frame.begin(), frame.end());
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  return recording_bytes_.emplace(name, std::move(bytes)).first->second;
+  return recordingBytes_.emplace(name, std::move(bytes)).first->second;
 }
 
 void CameraSimulator::Impl::servePlayback(ConnectionLink& link, const HttpRequest& request) {

@@ -66,7 +66,7 @@ bool SearchResponder::start() {
   }
   socklen_t length = sizeof address;
   getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-  bound_port_ = ntohs(address.sin_port);
+  boundPort_ = ntohs(address.sin_port);
   wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_ < 0) {
     ::close(socket_);

@@ -36,7 +36,7 @@ class SearchResponder {
 
   bool start();
   void stop();
-  uint16_t port() const { return bound_port_; }
+  uint16_t port() const { return boundPort_; }
   int requestsAnswered() const { return answered_.load(); }
 
   // The answer datagram for these options: "DH", 0x0801 little-endian, record.
@@ -48,7 +48,7 @@ class SearchResponder {
   SearchResponderOptions options_;
   int socket_ = -1;
   int wake_ = -1;  // eventfd that ends the receive loop
-  uint16_t bound_port_ = 0;
+  uint16_t boundPort_ = 0;
   std::atomic<int> answered_{0};
   std::thread thread_;
 };
