@@ -15,12 +15,12 @@ const shown = (page, name) => page.evaluate((n) => {
   return dd ? dd.textContent : null;
 }, name);
 
-const waitShown = (page, name, value, ms = 8000) =>
+const waitShown = (page, name, value, ms = 15000) =>
   waitFor(async () => (await shown(page, name)) === String(value), ms, name + " shown as " + value);
 
 // Waits for an event-log line containing `text` that was not there before
 // `since` lines had been logged.
-async function waitLog(page, text, since, ms = 8000) {
+async function waitLog(page, text, since, ms = 15000) {
   const lines = () => page.evaluate(() =>
     Array.from(document.querySelectorAll("#log li")).map((li) => li.textContent).reverse());
   try {
@@ -194,12 +194,12 @@ function cases(world, folder) {
       const normal = await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height]);
       await page.click("#full");
       await waitFor(() => page.evaluate(() => document.fullscreenElement === document.getElementById("view0") &&
-        views[0].canvas.width === Math.round(screen.width * devicePixelRatio) - 1), 8000,
+        views[0].canvas.width === Math.round(screen.width * devicePixelRatio) - 1), 15000,
         "the view full screen with a screen-sized picture");
       // The user's Escape: the browser leaves full screen.
       await page.evaluate(() => document.exitFullscreen());
       await waitFor(async () => JSON.stringify(await page.evaluate(() =>
-        [views[0].canvas.width, views[0].canvas.height])) === JSON.stringify(normal), 8000, "the element's size again");
+        [views[0].canvas.width, views[0].canvas.height])) === JSON.stringify(normal), 15000, "the element's size again");
     }],
     ["Set alias and version", async (page) => {
       await page.fill("#alias", "door");
@@ -255,7 +255,7 @@ function cases(world, folder) {
       await page.fill("#sdFrom", "2026-12-09T00:00");
       await page.fill("#sdTo", "2026-12-10T23:59");
       await page.click("#sdList");
-      await waitFor(() => page.evaluate(() => document.querySelectorAll("#sdFiles li").length === 4), 10000,
+      await waitFor(() => page.evaluate(() => document.querySelectorAll("#sdFiles li").length === 4), 20000,
         "the four recordings of the two days");
       await page.evaluate(() => { document.getElementById("sdSeek").value = "0"; });
       let since = await logCount(page);

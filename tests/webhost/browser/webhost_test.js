@@ -134,10 +134,10 @@ test("the web host in chromium", async (t) => {
         Math.round(screen.height * devicePixelRatio) - 1]);
       await page.evaluate(() => views[0].ShowMax());
       await waitFor(async () => JSON.stringify(await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height])) ===
-        JSON.stringify(screenSize), 5000, "a picture of the screen's size less one");
+        JSON.stringify(screenSize), 15000, "a picture of the screen's size less one");
       await page.evaluate(() => views[0].ShowNormal());
       await waitFor(async () => JSON.stringify(await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height])) ===
-        JSON.stringify(normal), 5000, "the element's size again");
+        JSON.stringify(normal), 15000, "the element's size again");
     }));
 
   await t.test("closing the page tears its controls down", () => withDemo(world, async (page) => {
