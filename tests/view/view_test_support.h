@@ -240,7 +240,7 @@ class ViewProcess {
   int exit_code_ = -1;
 };
 
-// A private X server on a display number it picks itself, local socket only.
+// A private X server on a display number it picks itself, abstract local socket only.
 class PrivateXServer {
  public:
   bool Start() {
@@ -250,8 +250,11 @@ class PrivateXServer {
     if (pid_ == 0) {
       ::close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
+      // Only the abstract local socket: a display number in use by another
+      // server (another test's, with -nolock too) is then skipped rather
+      // than shared through a replaced socket file.
       ::execl(kXvfb, "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-              "tcp", "-nolock", static_cast<char*>(nullptr));
+              "tcp", "-nolisten", "unix", "-nolock", static_cast<char*>(nullptr));
       _exit(127);
     }
     ::close(fds[1]);
@@ -262,7 +265,15 @@ class PrivateXServer {
     ::close(fds[0]);
     if (number.empty()) return false;
     display_ = ":" + number;
-    return true;
+    // Ready once a client gets an answer.
+    return WaitFor(
+        [&] { return Running() && !Shell("DISPLAY=" + display_ + " xdotool getdisplaygeometry 2>/dev/null").empty(); },
+        10s);
+  }
+  // The server process has not ended (an ended one is reaped here).
+  bool Running() {
+    if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
+    return pid_ > 0;
   }
   ~PrivateXServer() {
     if (pid_ > 0) {
