@@ -252,9 +252,12 @@ class PrivateXServer {
       const std::string fd = std::to_string(fds[1]);
       // Only the abstract local socket: a display number in use by another
       // server (another test's, with -nolock too) is then skipped rather
-      // than shared through a replaced socket file.
+      // than shared through a replaced socket file. -noreset: the server
+      // would otherwise reset each time its last client leaves (every
+      // xdotool call before the viewer connects) and drop a viewer that
+      // connects meanwhile.
       ::execl(kXvfb, "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-              "tcp", "-nolisten", "unix", "-nolock", static_cast<char*>(nullptr));
+              "tcp", "-nolisten", "unix", "-nolock", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     ::close(fds[1]);
