@@ -95,7 +95,7 @@ function wire() {
   $("focusOn").onclick = () => run("SetFocus", current.SetFocus(1));
   $("focusOff").onclick = () => run("SetFocus", current.SetFocus(0));
   $("version").onclick = () => run("GetVersion", current.GetVersion());
-  $("properties").onclick = showPropertyPage;
+  $("propertyPage").onclick = showPropertyPage;
   $("setPath").onclick = () => run("SetPath", current.SetPath());
   $("setLimits").onclick = () => run("SetRecordProperty", current.SetRecordProperty(
     Number($("fileLen").value), Number($("timeLen").value), Number($("reserved").value), Number($("cover").value)));

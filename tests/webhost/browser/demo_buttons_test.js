@@ -11,7 +11,7 @@ const { World, waitFor } = require("./harness");
 
 // The text the state panel shows for a property.
 const shown = (page, name) => page.evaluate((n) => {
-  const dd = document.getElementById("prop-" + n);
+  const dd = document.querySelector("#state #prop-" + n);
   return dd ? dd.textContent : null;
 }, name);
 
@@ -193,9 +193,17 @@ function cases(world, folder) {
     ["Full screen, and Escape back", async (page) => {
       const normal = await page.evaluate(() => [views[0].canvas.width, views[0].canvas.height]);
       await page.click("#full");
-      await waitFor(() => page.evaluate(() => document.fullscreenElement === document.getElementById("view0") &&
-        views[0].canvas.width === Math.round(screen.width * devicePixelRatio) - 1), 15000,
-        "the view full screen with a screen-sized picture");
+      const state = () => page.evaluate(() => ({
+        full: document.fullscreenElement ? document.fullscreenElement.id : null,
+        width: views[0].canvas.width,
+        screen: Math.round(screen.width * devicePixelRatio),
+      }));
+      try {
+        await waitFor(async () => { const s = await state(); return s.full === "view0" && s.width === s.screen - 1; },
+          15000, "");
+      } catch (e) {
+        throw new Error("the view is not full screen with a screen-sized picture: " + JSON.stringify(await state()));
+      }
       // The user's Escape: the browser leaves full screen.
       await page.evaluate(() => document.exitFullscreen());
       await waitFor(async () => JSON.stringify(await page.evaluate(() =>
@@ -211,7 +219,7 @@ function cases(world, folder) {
       await waitLog(page, "GetVersion → ", since);
     }],
     ["Properties", async (page) => {
-      await page.click("#properties");
+      await page.click("#propertyPage");
       await page.waitForSelector("#propPage[open]", { timeout: 8000 });
       assert.equal(await page.textContent("#propCaption"), "常规");
       // The page as the control draws it: a light face with dark text.
@@ -306,6 +314,12 @@ test("every control of the demo page does what it says", async (t) => {
   await page.goto(world.url);
   await page.waitForSelector("body[data-ready='1']", { timeout: 20000 });
   await waitFor(() => page.evaluate(() => views[0].paints > 3), 15000, "pictures of the demo camera");
+  // A click or a state value must reach the element meant: no id twice.
+  const twice = await page.evaluate(() => {
+    const ids = Array.from(document.querySelectorAll("[id]")).map((e) => e.id);
+    return ids.filter((id, i) => ids.indexOf(id) !== i);
+  });
+  assert.deepEqual(twice, [], "ids used twice on the page");
   t.after(() => page.close());
 
   for (const [name, body] of cases(world, folder)) {
