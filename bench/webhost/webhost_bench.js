@@ -88,12 +88,17 @@ async function delayRun(world, width, height, camera) {
 
 async function gridRun(world, count) {
   const page = await openViews(world, count, 640, 360);
-  const start = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived }));
+  const start = await page.evaluate(() => {
+    window.delays = [];
+    window.hostDelays = [];
+    return { paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived };
+  });
   const cpu0 = cpuSeconds(world.webhost.pid);
   const camCpu0 = cpuSeconds(world.camsim.pid);
   const t0 = Date.now();
   await new Promise((r) => setTimeout(r, seconds * 1000));
-  const end = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived }));
+  const end = await page.evaluate(() => ({ paints: window.ctls.map((c) => c.paints), bytes: LumvaraControl.bytesReceived,
+    delays: window.delays, hostDelays: window.hostDelays }));
   const wall = (Date.now() - t0) / 1000;
   const cpu = cpuSeconds(world.webhost.pid) - cpu0;
   const camCpu = cpuSeconds(world.camsim.pid) - camCpu0;
@@ -104,6 +109,7 @@ async function gridRun(world, count) {
     `(goal >= 20); host CPU ${(100 * cpu / wall).toFixed(0)} % of one core ` +
     `(the simulator beside it: ${(100 * camCpu / wall).toFixed(0)} %); ` +
     `${((end.bytes - start.bytes) / wall / 1e6).toFixed(2)} MB/s on the socket; load ${loadAverage()}`);
+  console.log(`  camera frame -> painted: ${spread(end.delays)}; host took pixels -> painted: ${spread(end.hostDelays)}`);
 }
 
 (async () => {
