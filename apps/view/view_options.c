@@ -126,6 +126,13 @@ int view_parse_options(int argc, char** argv, ViewOptions* options, int* help, c
       have_camera = 1;
       continue;
     }
+    if (strcmp(arg, "--record-dir") == 0 || strcmp(arg, "--snapshot-dir") == 0) {
+      snprintf(error, error_size,
+               "%s is no longer an option: snapshots and recordings go to the control's recording "
+               "folder (key P, or SETPATH in its settings file)",
+               arg);
+      return VIEW_EXIT_BAD_INPUT;
+    }
     if (value == NULL) return fail(error, error_size, "missing value after", arg);
     ++i;
     if (strcmp(arg, "--user") == 0) {

@@ -122,6 +122,8 @@ const FailureCase kFailures[] = {
     {"SnapshotEveryNotANumber", {"{camera}", "--snapshot-every", "often"}, 2, "--snapshot-every", false},
     {"MjpegWithoutSd", {"{camera}", "--mjpeg", "--headless"}, 2, "--mjpeg goes with --sd", false},
     {"UserTooLong", {"{camera}", "--user", std::string(64, 'u')}, 2, "--user must be under 64 bytes", false},
+    // The folders are the control's now (its settings file, the P key).
+    {"RecordDirGone", {"{camera}", "--record-dir", "x"}, 2, "--record-dir is no longer an option", false},
     // The control keeps trying and shows what went wrong in its window; the
     // viewer's watch ends without a picture.
     {"UnreachableCamera", {"{closed}", "--headless", "--snapshot-every", "1", "--seconds", "3"}, 1,
