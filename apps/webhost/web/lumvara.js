@@ -296,6 +296,12 @@
       });
       if (global.ResizeObserver) {
         this._resize = new ResizeObserver(() => {
+          // While the element is full screen it shows the control's
+          // full-screen view; the control keeps its own size under it (its
+          // size handling would move the full-screen view to the element's
+          // size). Leaving full screen resizes the element back, which
+          // reports the size then.
+          if (document.fullscreenElement === this._element) return;
           const size = deviceSize(this._element);
           this._c.post({ op: "resize", control: this._id, width: size.width, height: size.height });
         });
