@@ -58,7 +58,7 @@ H264DecoderAttributes decoderAttributes()
     attributes.maxWidthMacroblocks = 80;
     attributes.maxHeightMacroblocks = 45;
     attributes.referencePictures = 8;
-    attributes.field5 = 16;
+    attributes.reserved5 = 16;
     attributes.reserved6 = 0;
     attributes.reserved7 = 0;
     return attributes;

@@ -8,6 +8,7 @@
 // isLivePlayer() before every call; a player must not be destroyed while
 // another thread is inside a call on it.
 
+#include <lumvara/device.h>
 #include <lumvara/player.h>
 #include <lumvara/record.h>
 
@@ -17,15 +18,11 @@
 
 namespace lumvara {
 
-// Render effect codes (the public LUMVARA_EFFECT_* values); other values
-// show the picture unchanged.
-inline constexpr int32_t kRenderEffectNone = LUMVARA_EFFECT_NONE;
-inline constexpr int32_t kRenderEffectMirrorLeftRight = LUMVARA_EFFECT_MIRROR_LEFT_RIGHT;
-inline constexpr int32_t kRenderEffectMirrorUpDown = LUMVARA_EFFECT_MIRROR_UP_DOWN;
-inline constexpr int32_t kRenderEffectHalfTurn = LUMVARA_EFFECT_HALF_TURN;
+// Render effects are the public LUMVARA_EFFECT_* values (lumvara/player.h);
+// the renderer reads them as mirror flags.
 
 // A whole frame (header and payload) is at most this long.
-inline constexpr uint32_t kFrameBlockSize = 32 + 524288;
+inline constexpr uint32_t kFrameBlockSize = LUMVARA_FRAME_HEADER_SIZE + LUMVARA_FRAME_MAX_PAYLOAD;
 
 // Now, as the players stamp a frame that reaches inputNetFrame: milliseconds
 // since the Unix epoch (CLOCK_REALTIME), with fractions. The stamp goes with

@@ -160,7 +160,7 @@ private:
     std::atomic<int32_t> marginBottom_{0};
     std::atomic<bool> eraseRequest_{false};
     std::atomic<bool> keepProportion_{false};
-    std::atomic<int32_t> renderEffect_{0};
+    std::atomic<int32_t> renderEffect_{LUMVARA_EFFECT_NONE};
 };
 
 }  // namespace lumvara

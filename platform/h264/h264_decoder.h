@@ -12,14 +12,15 @@ namespace lumvara {
 // The eight creation attributes the player passes. Only the reference
 // picture count is a hint to the decoder; the picture size fields describe a
 // limit the player enforces itself with its buffer-size check, so larger
-// pictures decode too.
+// pictures decode too. The reserved fields carry the fixed values the player
+// gives (0, and 16 in the sixth) and are not read.
 struct H264DecoderAttributes {
     uint32_t reserved0 = 0;
     uint32_t reserved1 = 0;
     uint32_t maxWidthMacroblocks = 80;
     uint32_t maxHeightMacroblocks = 45;
     uint32_t referencePictures = 8;
-    uint32_t field5 = 16;
+    uint32_t reserved5 = 16;
     uint32_t reserved6 = 0;
     uint32_t reserved7 = 0;
 };
