@@ -12,7 +12,7 @@
 #include "platform/gfx/surface.h"
 #include "platform/jpeg/jpeg_decoder.h"
 #include "platform/sync/thread_priority.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "player/drawing_token.h"
 
 namespace lumvara {

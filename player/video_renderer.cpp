@@ -2,7 +2,7 @@
 
 #include "platform/gfx/blit.h"
 #include "platform/gfx/device_context.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "platform/winsys/message_loop.h"
 #include "player/bmp_image.h"
 #include "player/i420_converter.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/gfx/blit_internal.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 
 namespace lumvara::gfx {
 

@@ -2,7 +2,7 @@
 // Shared by the blits and the device contexts.
 
 #include "platform/gfx/surface.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 
 typedef struct _cairo cairo_t;
 

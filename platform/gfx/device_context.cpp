@@ -10,7 +10,7 @@
 
 #include "platform/gfx/blit_internal.h"
 #include "platform/gfx/font_aliases.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 
 namespace lumvara::gfx {
 

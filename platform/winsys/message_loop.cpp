@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/sync/clock.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "platform/winsys/window_tree.h"
 
 namespace lumvara::winsys {

@@ -10,7 +10,6 @@ namespace lumvara::winsys {
 
 namespace {
 
-constexpr int kMaxSide = 16384;
 
 Rect ClientOf(const Node* node) { return {0, 0, node->rect.width(), node->rect.height()}; }
 

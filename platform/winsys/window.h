@@ -30,6 +30,9 @@
 
 namespace lumvara::winsys {
 
+// The largest width or height a window may be created or sized to.
+inline constexpr int kMaxSide = 16384;
+
 // The same type as the public LumvaraWindow, so a host's handle is passed on
 // unchanged.
 using HWND = LumvaraWindow;

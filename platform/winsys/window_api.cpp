@@ -7,7 +7,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/presenter.h"
 #include "platform/winsys/window.h"
@@ -16,7 +16,6 @@ namespace lumvara::winsys {
 
 namespace {
 
-constexpr int kMaxSide = 16384;
 // How long lumvara_window_run waits per round before it looks at its window.
 constexpr int kRunSliceMs = 100;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The window tree's shared state: every live window, the message queue of
-// each UI thread, the top-level framebuffers. Internal to winsys.
+// each UI thread, the top-level framebuffers (framebuffer.h). Internal to
+// winsys.
 //
 // One mutex (WindowTree::mutex) guards the tree, the queues, timers and paint
 // state; it is never held while a window procedure or a presenter runs. A
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/winsys/framebuffer.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/presenter.h"
 #include "platform/winsys/window.h"
@@ -28,34 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 class MessageQueue;
 
-// Pixels of one top-level window and the presenter that shows them.
-struct Framebuffer {
-  std::mutex mutex;
-  std::vector<uint8_t> pixels;
-  int width = 0;
-  int height = 0;
-  int pitch = 0;
-  Point screen_origin;
-  std::unique_ptr<Presenter> presenter;
-  bool present_anywhere = false;
-  bool dirty = false;
-  uint64_t changes = 0;  // drawing canvases released so far
-  // When the camera frame last drawn here reached its player (CLOCK_REALTIME
-  // milliseconds; 0 when none has been).
-  double frame_input_millis = 0;
-  // Guarded by the tree mutex: changes for the presenter that the owning
-  // thread's loop applies (presenters run on that thread only).
-  bool presenter_changed = false;
-  Rect presenter_rect;
-  std::string presenter_title;
-  bool presenter_visible = true;
-  bool presenter_topmost = false;
-  // The top-level window's queue, woken to present (guarded by the tree mutex).
-  std::weak_ptr<MessageQueue> owner;
-
-  // Resizes, keeping the overlapping pixels; new pixels are black.
-  void Resize(int new_width, int new_height);
-};
 
 // A message sent from another thread, answered by the window's thread.
 struct SentMessage {

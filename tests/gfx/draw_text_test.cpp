@@ -12,7 +12,7 @@
 #include "platform/gfx/font.h"
 #include "platform/gfx/font_aliases.h"
 #include "platform/gfx/surface.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/presenter.h"
 #include "platform/winsys/window.h"

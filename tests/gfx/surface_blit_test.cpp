@@ -8,7 +8,7 @@
 #include "gfx/pixels.h"
 #include "platform/gfx/blit.h"
 #include "platform/gfx/surface.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/presenter.h"
 #include "platform/winsys/window.h"

@@ -17,7 +17,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "player/h264_player_support.h"
 #include "player/picture_fixtures.h"
 

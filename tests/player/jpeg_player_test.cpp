@@ -26,7 +26,7 @@
 #include "apps/camsim/camera_simulator.h"
 #include "device/device_test_support.h"
 #include "platform/jpeg/jpeg_decoder.h"
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "player/drawing_token.h"
 #include "player/picture_fixtures.h"
 #include "player/test_files.h"

@@ -1,6 +1,6 @@
 #include "player/picture_fixtures.h"
 
-#include "platform/winsys/framebuffer.h"
+#include "platform/winsys/window_canvas.h"
 #include "platform/winsys/presenter.h"
 
 namespace lumvara::test {
