@@ -246,20 +246,26 @@ TEST_F(WindowBlit, DeadWindowFails) {
 // nothing lands outside the places the child has been or mixes the two.
 TEST_F(WindowBlit, ConcurrentBlitsFromOtherThreadsWhileTheLoopRuns) {
   constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBackground = 0x202020;
+  std::atomic<bool> moved{false};
   std::atomic<bool> stop{false};
   struct Outcome {
     int drawn = 0;
+    int drawn_after_moves = 0;
     int failed = 0;
   };
   auto drawer = [&](uint32_t colour, Outcome* outcome) {
     auto picture = Surface::Create(32, 18);
     Fill(*picture, colour);
     Rect r;
-    // At least one blit each, however the threads are scheduled.
-    while (!stop || outcome->drawn == 0) {
+    // At least one blit each after the last move's repaint, however the
+    // threads are scheduled: otherwise that repaint may be the last thing
+    // drawn and leave no picture to look at.
+    while (!stop || outcome->drawn_after_moves == 0) {
+      const bool after_moves = moved;
       if (!winsys::GetWindowRect(child, &r)) continue;
       if (StretchBlitToScreen(*picture, {0, 0, 32, 18}, r, child)) {
         ++outcome->drawn;
+        if (after_moves) ++outcome->drawn_after_moves;
       } else {
         ++outcome->failed;
       }
@@ -271,6 +277,8 @@ TEST_F(WindowBlit, ConcurrentBlitsFromOtherThreadsWhileTheLoopRuns) {
     winsys::MoveWindow(child, 20 + i, 10, 100 - i, 80, true);
     winsys::PumpMessages(2);
   }
+  winsys::PumpMessages(0);  // the last move's repaint, before the last blits
+  moved = true;
   stop = true;
   a.join();
   b.join();
