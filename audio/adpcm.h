@@ -13,10 +13,10 @@ namespace lumvara {
 // only the second; each call zeroes its own pair before it starts, so nothing
 // is carried from one block to the next.
 struct AdpcmState {
-    std::int32_t encPredictor;
-    std::int32_t encStepIndex;
-    std::int32_t decPredictor;
-    std::int32_t decStepIndex;
+  std::int32_t encPredictor;
+  std::int32_t encStepIndex;
+  std::int32_t decPredictor;
+  std::int32_t decStepIndex;
 };
 static_assert(sizeof(AdpcmState) == 16, "AdpcmState is four 32-bit integers");
 
@@ -24,13 +24,11 @@ static_assert(sizeof(AdpcmState) == 16, "AdpcmState is four 32-bit integers");
 // nibble each. `out` must hold pcmBytes / 4 bytes, plus one when the sample
 // count is odd; the last low nibble of an odd count is left 0. A negative
 // count encodes nothing. Allocates nothing.
-void AdpcmEncodeBlock(AdpcmState* state, const std::int16_t* pcm, std::int32_t pcmBytes,
-                      std::uint8_t* out);
+void AdpcmEncodeBlock(AdpcmState* state, const std::int16_t* pcm, std::int32_t pcmBytes, std::uint8_t* out);
 
 // Decodes `adpcmBytes` bytes into 2 * adpcmBytes samples written to `out`.
 // A negative count decodes nothing. Allocates nothing.
-void AdpcmDecodeBlock(AdpcmState* state, const std::uint8_t* adpcm, std::int32_t adpcmBytes,
-                      std::int16_t* out);
+void AdpcmDecodeBlock(AdpcmState* state, const std::uint8_t* adpcm, std::int32_t adpcmBytes, std::int16_t* out);
 
 // Block sizes in use: talk blocks of 512 samples and camera frames of 1024.
 inline constexpr std::int32_t kTalkPcmBlockBytes = 1024;

@@ -19,35 +19,34 @@ using lumvara::MixerDevice;
 using lumvara::MixerLine;
 
 int SetVolume(MixerLine line, int percent) {
-    auto mixer = MixerDevice::Open();
-    if (!mixer) return LUMVARA_E_FAIL;
-    // Wide arithmetic: any int percentage scales without overflow; values
-    // the server cannot take (negative, beyond its limit) are refused.
-    const std::int64_t value = std::int64_t{percent} * kMixerVolumeMaximum / 100;
-    if (value < 0 || value > lumvara::kMixerVolumeLimit) return LUMVARA_E_FAIL;
-    return mixer->SetVolume(line, static_cast<std::uint32_t>(value)) ? LUMVARA_S_OK
-                                                                     : LUMVARA_E_FAIL;
+  auto mixer = MixerDevice::Open();
+  if (!mixer) return LUMVARA_E_FAIL;
+  // Wide arithmetic: any int percentage scales without overflow; values
+  // the server cannot take (negative, beyond its limit) are refused.
+  const std::int64_t value = std::int64_t{percent} * kMixerVolumeMaximum / 100;
+  if (value < 0 || value > lumvara::kMixerVolumeLimit) return LUMVARA_E_FAIL;
+  return mixer->SetVolume(line, static_cast<std::uint32_t>(value)) ? LUMVARA_S_OK : LUMVARA_E_FAIL;
 }
 
 int GetVolume(MixerLine line) {
-    auto mixer = MixerDevice::Open();
-    if (!mixer) return -1;
-    const auto control = mixer->Read(line);
-    if (!control) return -1;
-    return static_cast<int>(std::int64_t{control->volume} * 100 / kMixerVolumeMaximum);
+  auto mixer = MixerDevice::Open();
+  if (!mixer) return -1;
+  const auto control = mixer->Read(line);
+  if (!control) return -1;
+  return static_cast<int>(std::int64_t{control->volume} * 100 / kMixerVolumeMaximum);
 }
 
 int SetMute(MixerLine line, int mute) {
-    auto mixer = MixerDevice::Open();
-    if (!mixer) return LUMVARA_E_FAIL;
-    return mixer->SetMute(line, mute != 0) ? LUMVARA_S_OK : LUMVARA_E_FAIL;
+  auto mixer = MixerDevice::Open();
+  if (!mixer) return LUMVARA_E_FAIL;
+  return mixer->SetMute(line, mute != 0) ? LUMVARA_S_OK : LUMVARA_E_FAIL;
 }
 
 int GetMute(MixerLine line) {
-    auto mixer = MixerDevice::Open();
-    if (!mixer) return 0;
-    const auto control = mixer->Read(line);
-    return control && control->muted ? 1 : 0;
+  auto mixer = MixerDevice::Open();
+  if (!mixer) return 0;
+  const auto control = mixer->Read(line);
+  return control && control->muted ? 1 : 0;
 }
 
 }  // namespace
@@ -56,9 +55,7 @@ LUMVARA_API int x_player_setPlayVolume(int percent) { return SetVolume(MixerLine
 LUMVARA_API int x_player_getPlayVolume(void) { return GetVolume(MixerLine::kSpeakers); }
 LUMVARA_API int x_player_setMute(int mute) { return SetMute(MixerLine::kSpeakers, mute); }
 LUMVARA_API int x_player_getMute(void) { return GetMute(MixerLine::kSpeakers); }
-LUMVARA_API int x_player_setMicPlayVolume(int percent) {
-    return SetVolume(MixerLine::kMicrophone, percent);
-}
+LUMVARA_API int x_player_setMicPlayVolume(int percent) { return SetVolume(MixerLine::kMicrophone, percent); }
 LUMVARA_API int x_player_getMicPlayVolume(void) { return GetVolume(MixerLine::kMicrophone); }
 LUMVARA_API int x_player_setMicMute(int mute) { return SetMute(MixerLine::kMicrophone, mute); }
 LUMVARA_API int x_player_getMicMute(void) { return GetMute(MixerLine::kMicrophone); }

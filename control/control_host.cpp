@@ -47,63 +47,130 @@ struct LumvaraControlObject final : public ControlEvents, public DispatchTarget 
     switch (id) {
       case dispid::kPlayVideo:
         return result(ctrl.PlayVideo(a.String(0), a.String(1), a.String(2), a.Long(3), a.Long(4), a.Long(5)));
-      case dispid::kStopVideo: return result(ctrl.StopVideo());
-      case dispid::kSetFocus: return result(ctrl.SetFocus(a.Long(0)));
-      case dispid::kShowMax: ctrl.ShowMax(); break;
-      case dispid::kShowNormal: ctrl.ShowNormal(); break;
-      case dispid::kCapturePic: return result(ctrl.CapturePic());
-      case dispid::kOpenSound: return result(ctrl.OpenSound());
-      case dispid::kCloseSound: return result(ctrl.CloseSound());
-      case dispid::kStartTalk: return result(ctrl.StartTalk());
-      case dispid::kStopTalk: return result(ctrl.StopTalk());
-      case dispid::kStartRecord: return result(ctrl.StartRecord());
-      case dispid::kStopRecord: return result(ctrl.StopRecord());
-      case dispid::kSetPath: ctrl.SetPath(); break;
-      case dispid::kOnSearchCameras: ctrl.OnSearchCameras(); break;
-      case dispid::kSetFlip: return result(ctrl.SetFlip(a.Long(0)));
-      case dispid::kSetOsd: return result(ctrl.SetOsd(a.String(0)));
-      case dispid::kRemoveOsd: return result(ctrl.RemoveOsd());
-      case dispid::kUpdataSize: ctrl.UpdataSize(); break;
-      case dispid::kSetRecordProperty: ctrl.SetRecordProperty(a.Long(0), a.Long(1), a.Long(2), a.Long(3)); break;
+      case dispid::kStopVideo:
+        return result(ctrl.StopVideo());
+      case dispid::kSetFocus:
+        return result(ctrl.SetFocus(a.Long(0)));
+      case dispid::kShowMax:
+        ctrl.ShowMax();
+        break;
+      case dispid::kShowNormal:
+        ctrl.ShowNormal();
+        break;
+      case dispid::kCapturePic:
+        return result(ctrl.CapturePic());
+      case dispid::kOpenSound:
+        return result(ctrl.OpenSound());
+      case dispid::kCloseSound:
+        return result(ctrl.CloseSound());
+      case dispid::kStartTalk:
+        return result(ctrl.StartTalk());
+      case dispid::kStopTalk:
+        return result(ctrl.StopTalk());
+      case dispid::kStartRecord:
+        return result(ctrl.StartRecord());
+      case dispid::kStopRecord:
+        return result(ctrl.StopRecord());
+      case dispid::kSetPath:
+        ctrl.SetPath();
+        break;
+      case dispid::kOnSearchCameras:
+        ctrl.OnSearchCameras();
+        break;
+      case dispid::kSetFlip:
+        return result(ctrl.SetFlip(a.Long(0)));
+      case dispid::kSetOsd:
+        return result(ctrl.SetOsd(a.String(0)));
+      case dispid::kRemoveOsd:
+        return result(ctrl.RemoveOsd());
+      case dispid::kUpdataSize:
+        ctrl.UpdataSize();
+        break;
+      case dispid::kSetRecordProperty:
+        ctrl.SetRecordProperty(a.Long(0), a.Long(1), a.Long(2), a.Long(3));
+        break;
       case dispid::kSdRecordFilePlay:
         return result(ctrl.SdRecordFilePlay(a.String(0), a.String(1), a.String(2), a.Long(3), a.String(4), a.Long(5)));
-      case dispid::kSdRecordFileStop: return result(ctrl.SdRecordFileStop());
-      case dispid::kSdRecordFileSetPos: return result(ctrl.SdRecordFileSetPos(a.Long(0)));
-      case dispid::kSetAlias: return result(ctrl.SetAlias(a.String(0)));
-      case dispid::kGetVersion: return result(ctrl.GetVersion());
-      default: break;
+      case dispid::kSdRecordFileStop:
+        return result(ctrl.SdRecordFileStop());
+      case dispid::kSdRecordFileSetPos:
+        return result(ctrl.SdRecordFileSetPos(a.Long(0)));
+      case dispid::kSetAlias:
+        return result(ctrl.SetAlias(a.String(0)));
+      case dispid::kGetVersion:
+        return result(ctrl.GetVersion());
+      default:
+        break;
     }
     return DispatchValue::Empty();
   }
 
   DispatchValue GetProperty(int id) override {
     switch (id) {
-      case dispid::kSoundState: return DispatchValue::Long(ctrl.m_SoundState);
-      case dispid::kTalkState: return DispatchValue::Long(ctrl.m_TalkState);
-      case dispid::kRecordState: return DispatchValue::Long(ctrl.m_RecordState);
-      case dispid::kVideoState: return DispatchValue::Long(ctrl.m_VideoState);
-      case dispid::kRecFilePath: return DispatchValue::String(ctrl.m_RecFilePath);
-      case dispid::kRecFileLen: return DispatchValue::Long(ctrl.m_RecFileLen);
-      case dispid::kRecTimeLen: return DispatchValue::Long(ctrl.m_RecTimeLen);
-      case dispid::kReservedSpace: return DispatchValue::Long(ctrl.m_ReservedSpace);
-      case dispid::kRecCover: return DispatchValue::Long(ctrl.m_RecCover);
-      default: return DispatchValue::Empty();
+      case dispid::kSoundState:
+        return DispatchValue::Long(ctrl.m_SoundState);
+      case dispid::kTalkState:
+        return DispatchValue::Long(ctrl.m_TalkState);
+      case dispid::kRecordState:
+        return DispatchValue::Long(ctrl.m_RecordState);
+      case dispid::kVideoState:
+        return DispatchValue::Long(ctrl.m_VideoState);
+      case dispid::kRecFilePath:
+        return DispatchValue::String(ctrl.m_RecFilePath);
+      case dispid::kRecFileLen:
+        return DispatchValue::Long(ctrl.m_RecFileLen);
+      case dispid::kRecTimeLen:
+        return DispatchValue::Long(ctrl.m_RecTimeLen);
+      case dispid::kReservedSpace:
+        return DispatchValue::Long(ctrl.m_ReservedSpace);
+      case dispid::kRecCover:
+        return DispatchValue::Long(ctrl.m_RecCover);
+      default:
+        return DispatchValue::Empty();
     }
   }
 
   void PutProperty(int id, const DispatchValue& value) override {
     // A plain store and the change handler: nothing starts or stops.
     switch (id) {
-      case dispid::kSoundState: ctrl.m_SoundState = value.lVal; ctrl.OnSoundStateChanged(); break;
-      case dispid::kTalkState: ctrl.m_TalkState = value.lVal; ctrl.OnTalkStateChanged(); break;
-      case dispid::kRecordState: ctrl.m_RecordState = value.lVal; ctrl.OnRecordStateChanged(); break;
-      case dispid::kVideoState: ctrl.m_VideoState = value.lVal; ctrl.OnVideoStateChanged(); break;
-      case dispid::kRecFilePath: ctrl.m_RecFilePath = value.str; ctrl.OnRecFilePathChanged(); break;
-      case dispid::kRecFileLen: ctrl.m_RecFileLen = value.lVal; ctrl.OnRecFileLenChanged(); break;
-      case dispid::kRecTimeLen: ctrl.m_RecTimeLen = value.lVal; ctrl.OnRecTimeLenChanged(); break;
-      case dispid::kReservedSpace: ctrl.m_ReservedSpace = value.lVal; ctrl.OnReservedSpaceChanged(); break;
-      case dispid::kRecCover: ctrl.m_RecCover = value.lVal; ctrl.OnRecCoverChanged(); break;
-      default: break;
+      case dispid::kSoundState:
+        ctrl.m_SoundState = value.lVal;
+        ctrl.OnSoundStateChanged();
+        break;
+      case dispid::kTalkState:
+        ctrl.m_TalkState = value.lVal;
+        ctrl.OnTalkStateChanged();
+        break;
+      case dispid::kRecordState:
+        ctrl.m_RecordState = value.lVal;
+        ctrl.OnRecordStateChanged();
+        break;
+      case dispid::kVideoState:
+        ctrl.m_VideoState = value.lVal;
+        ctrl.OnVideoStateChanged();
+        break;
+      case dispid::kRecFilePath:
+        ctrl.m_RecFilePath = value.str;
+        ctrl.OnRecFilePathChanged();
+        break;
+      case dispid::kRecFileLen:
+        ctrl.m_RecFileLen = value.lVal;
+        ctrl.OnRecFileLenChanged();
+        break;
+      case dispid::kRecTimeLen:
+        ctrl.m_RecTimeLen = value.lVal;
+        ctrl.OnRecTimeLenChanged();
+        break;
+      case dispid::kReservedSpace:
+        ctrl.m_ReservedSpace = value.lVal;
+        ctrl.OnReservedSpaceChanged();
+        break;
+      case dispid::kRecCover:
+        ctrl.m_RecCover = value.lVal;
+        ctrl.OnRecCoverChanged();
+        break;
+      default:
+        break;
     }
   }
 

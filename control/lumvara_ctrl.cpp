@@ -40,17 +40,28 @@ constexpr int32_t kInputAlarmEntry = 3;
 // The window message a device event becomes; 0 for events that post nothing.
 UINT MessageForEvent(int code) {
   switch (code & 0xFFFF) {
-    case LUMVARA_EVENT_CONNECTING: return kMsgConnecting;
-    case LUMVARA_EVENT_LOGIN_REFUSED: return kMsgLoginRefused;
-    case LUMVARA_EVENT_TOO_MANY_USERS: return kMsgTooManyConnections;
-    case LUMVARA_EVENT_REQUEST_ERROR: return kMsgRequestTypeError;
-    case LUMVARA_EVENT_VIDEO_LOSS: return kMsgVideoLoss;
-    case LUMVARA_EVENT_CONNECTED: return kMsgRequestSent;
-    case LUMVARA_EVENT_MOTION_ALARM: return kMsgMotionAlarmOn;
-    case LUMVARA_EVENT_INPUT_ALARM: return kMsgInputAlarmOn;
-    case LUMVARA_EVENT_MOTION_OVER: return kMsgMotionAlarmOff;
-    case LUMVARA_EVENT_INPUT_OVER: return kMsgInputAlarmOff;
-    default: return 0;
+    case LUMVARA_EVENT_CONNECTING:
+      return kMsgConnecting;
+    case LUMVARA_EVENT_LOGIN_REFUSED:
+      return kMsgLoginRefused;
+    case LUMVARA_EVENT_TOO_MANY_USERS:
+      return kMsgTooManyConnections;
+    case LUMVARA_EVENT_REQUEST_ERROR:
+      return kMsgRequestTypeError;
+    case LUMVARA_EVENT_VIDEO_LOSS:
+      return kMsgVideoLoss;
+    case LUMVARA_EVENT_CONNECTED:
+      return kMsgRequestSent;
+    case LUMVARA_EVENT_MOTION_ALARM:
+      return kMsgMotionAlarmOn;
+    case LUMVARA_EVENT_INPUT_ALARM:
+      return kMsgInputAlarmOn;
+    case LUMVARA_EVENT_MOTION_OVER:
+      return kMsgMotionAlarmOff;
+    case LUMVARA_EVENT_INPUT_OVER:
+      return kMsgInputAlarmOff;
+    default:
+      return 0;
   }
 }
 
@@ -256,8 +267,8 @@ void CLumvaraCtrl::ForwardKey(WPARAM key) {
 
 // ---- Live view ----
 
-int32_t CLumvaraCtrl::PlayVideo(const std::string& user, const std::string& pwd, const std::string& ip,
-                                int32_t port, int32_t streamid, int32_t audioid) {
+int32_t CLumvaraCtrl::PlayVideo(const std::string& user, const std::string& pwd, const std::string& ip, int32_t port,
+                                int32_t streamid, int32_t audioid) {
   (void)audioid;  // accepted, no effect: OpenSound always asks for audio stream 2
   if (m_pDevice.load() != nullptr) return 1;
 

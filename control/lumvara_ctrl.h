@@ -186,8 +186,7 @@ class CLumvaraCtrl {
   int32_t m_RecCover = 0;
 
  private:
-  winsys::LRESULT WindowProc(winsys::HWND hwnd, winsys::UINT message, winsys::WPARAM wParam,
-                             winsys::LPARAM lParam);
+  winsys::LRESULT WindowProc(winsys::HWND hwnd, winsys::UINT message, winsys::WPARAM wParam, winsys::LPARAM lParam);
   int OnCreate(winsys::HWND hwnd);
   void OnDestroy();
   void OnSize();
@@ -243,7 +242,7 @@ class CLumvaraCtrl {
   std::mutex m_searchLock;
   std::list<SearchResult> m_searchResults;
   std::list<SearchResult> m_searchHeld;  // out of the result set, message queued
-  uint64_t m_searchSerial = 0;  // under m_searchLock
+  uint64_t m_searchSerial = 0;           // under m_searchLock
 };
 
 }  // namespace lumvara::control

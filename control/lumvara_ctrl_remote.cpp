@@ -46,8 +46,7 @@ int32_t CLumvaraCtrl::SdRecordFilePlay(const std::string& user, const std::strin
   if (fileName[0] == '\0') return -1;
   m_bWaitKeyFrame = 1;
 
-  CNetStreamPlay* player =
-      StartPlayer(streamid == kMjpegStreamId ? StreamPlayerKind::kMjpeg : StreamPlayerKind::kH264);
+  CNetStreamPlay* player = StartPlayer(streamid == kMjpegStreamId ? StreamPlayerKind::kMjpeg : StreamPlayerKind::kH264);
   // Playback is heard without OpenSound; SoundState stays as it is.
   if (isLivePlayer(player)) player->openSound();
   m_nSdBytes = 0;

@@ -22,7 +22,8 @@ constexpr gfx::COLORREF kMessageColour = gfx::RGB(255, 255, 0);
 // The dialog's font: "MS Shell Dlg" at 8 points is 11 pixels high at the
 // usual 96 dots per inch.
 std::shared_ptr<const gfx::Font> DialogFont() {
-  static const std::shared_ptr<const gfx::Font> font = gfx::Font::Create(-11, 0, gfx::Font::kNormalWeight, "MS Shell Dlg");
+  static const std::shared_ptr<const gfx::Font> font =
+      gfx::Font::Create(-11, 0, gfx::Font::kNormalWeight, "MS Shell Dlg");
   return font;
 }
 

@@ -56,10 +56,8 @@ class CVideoViewDlg {
   int32_t m_bCreated = 0;
 
  private:
-  winsys::LRESULT DialogProc(winsys::HWND hwnd, winsys::UINT message, winsys::WPARAM wParam,
-                             winsys::LPARAM lParam);
-  winsys::LRESULT StaticProc(winsys::HWND hwnd, winsys::UINT message, winsys::WPARAM wParam,
-                             winsys::LPARAM lParam);
+  winsys::LRESULT DialogProc(winsys::HWND hwnd, winsys::UINT message, winsys::WPARAM wParam, winsys::LPARAM lParam);
+  winsys::LRESULT StaticProc(winsys::HWND hwnd, winsys::UINT message, winsys::WPARAM wParam, winsys::LPARAM lParam);
   void Paint(winsys::HWND hwnd, bool frame);
 
   winsys::HWND m_hWnd = nullptr;

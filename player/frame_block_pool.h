@@ -26,40 +26,40 @@ class FrameBlockPool;
 // Gives a block back to the pool that handed it out. The pool must outlive
 // every block it handed out (players declare it before their queues).
 struct FrameBlockReturn {
-    FrameBlockPool* pool = nullptr;
-    void operator()(uint8_t* block) const;
+  FrameBlockPool* pool = nullptr;
+  void operator()(uint8_t* block) const;
 };
 
 using FrameBlock = std::unique_ptr<uint8_t[], FrameBlockReturn>;
 
 class FrameBlockPool {
-public:
-    // Keeps at most `spareLimit` returned blocks for reuse.
-    explicit FrameBlockPool(size_t spareLimit = 8);
-    ~FrameBlockPool();
-    FrameBlockPool(const FrameBlockPool&) = delete;
-    FrameBlockPool& operator=(const FrameBlockPool&) = delete;
+ public:
+  // Keeps at most `spareLimit` returned blocks for reuse.
+  explicit FrameBlockPool(size_t spareLimit = 8);
+  ~FrameBlockPool();
+  FrameBlockPool(const FrameBlockPool&) = delete;
+  FrameBlockPool& operator=(const FrameBlockPool&) = delete;
 
-    // A block of kFrameBlockSize bytes holding a copy of `frame` (`length`
-    // bytes, at most kFrameBlockSize); null when `length` is too large or
-    // no memory is left. The bytes after `length` are unspecified.
-    // `inputMillis` (when the frame reached the player) travels with the
-    // block, after its kFrameBlockSize bytes.
-    FrameBlock copyOf(const uint8_t* frame, uint32_t length, double inputMillis = 0);
+  // A block of kFrameBlockSize bytes holding a copy of `frame` (`length`
+  // bytes, at most kFrameBlockSize); null when `length` is too large or
+  // no memory is left. The bytes after `length` are unspecified.
+  // `inputMillis` (when the frame reached the player) travels with the
+  // block, after its kFrameBlockSize bytes.
+  FrameBlock copyOf(const uint8_t* frame, uint32_t length, double inputMillis = 0);
 
-    // The `inputMillis` a block of a pool was made with.
-    static double inputMillisOf(const uint8_t* block);
+  // The `inputMillis` a block of a pool was made with.
+  static double inputMillisOf(const uint8_t* block);
 
-    // Blocks kept for reuse right now.
-    size_t spareCount();
+  // Blocks kept for reuse right now.
+  size_t spareCount();
 
-private:
-    friend struct FrameBlockReturn;
-    void giveBack(uint8_t* block);
+ private:
+  friend struct FrameBlockReturn;
+  void giveBack(uint8_t* block);
 
-    const size_t spareLimit_;
-    std::mutex lock_;
-    std::vector<uint8_t*> spare_;  // mapped blocks, guarded by lock_
+  const size_t spareLimit_;
+  std::mutex lock_;
+  std::vector<uint8_t*> spare_;  // mapped blocks, guarded by lock_
 };
 
 }  // namespace lumvara

@@ -14,13 +14,13 @@
 namespace lumvara {
 
 struct I420Planes {
-    const uint8_t* luma = nullptr;
-    const uint8_t* cb = nullptr;  // (width / 2) x (height / 2) samples
-    const uint8_t* cr = nullptr;  // (width / 2) x (height / 2) samples
-    int lumaStride = 0;
-    int chromaStride = 0;
-    int width = 0;
-    int height = 0;
+  const uint8_t* luma = nullptr;
+  const uint8_t* cb = nullptr;  // (width / 2) x (height / 2) samples
+  const uint8_t* cr = nullptr;  // (width / 2) x (height / 2) samples
+  int lumaStride = 0;
+  int chromaStride = 0;
+  int width = 0;
+  int height = 0;
 };
 
 // The planes of a packed I420 picture: luma width x height bytes, then Cb
@@ -31,9 +31,9 @@ I420Planes packedI420(const uint8_t* picture, int width, int height);
 uint64_t packedI420Size(int width, int height);
 
 enum class ConversionPath {
-    Fastest,    // the widest vector code the processor has, else the tables
-    Vector256,  // at most 256-bit vector code (AVX2), else the tables
-    Tables,     // the table look-ups, pixel by pixel
+  Fastest,    // the widest vector code the processor has, else the tables
+  Vector256,  // at most 256-bit vector code (AVX2), else the tables
+  Tables,     // the table look-ups, pixel by pixel
 };
 
 // Writes width x height pixels, rows `dstPitch` bytes apart. Odd sizes: the

@@ -11,42 +11,38 @@ namespace lumvara {
 namespace {
 
 struct LivePlayerList {
-    std::mutex lock;
-    std::vector<const void*> players;
+  std::mutex lock;
+  std::vector<const void*> players;
 };
 
-LivePlayerList& livePlayers()
-{
-    static LivePlayerList list;
-    return list;
+LivePlayerList& livePlayers() {
+  static LivePlayerList list;
+  return list;
 }
 
 }  // namespace
 
-void appendLivePlayer(CNetStreamPlay* player)
-{
-    LivePlayerList& list = livePlayers();
-    std::lock_guard<std::mutex> guard(list.lock);
-    list.players.push_back(static_cast<const void*>(player));
+void appendLivePlayer(CNetStreamPlay* player) {
+  LivePlayerList& list = livePlayers();
+  std::lock_guard<std::mutex> guard(list.lock);
+  list.players.push_back(static_cast<const void*>(player));
 }
 
-int isLivePlayer(const void* handle)
-{
-    if (handle == nullptr) {
-        return 0;
-    }
-    LivePlayerList& list = livePlayers();
-    std::lock_guard<std::mutex> guard(list.lock);
-    return std::find(list.players.begin(), list.players.end(), handle) != list.players.end() ? 1 : 0;
+int isLivePlayer(const void* handle) {
+  if (handle == nullptr) {
+    return 0;
+  }
+  LivePlayerList& list = livePlayers();
+  std::lock_guard<std::mutex> guard(list.lock);
+  return std::find(list.players.begin(), list.players.end(), handle) != list.players.end() ? 1 : 0;
 }
 
-bool removeLivePlayer(const void* handle)
-{
-    LivePlayerList& list = livePlayers();
-    std::lock_guard<std::mutex> guard(list.lock);
-    const auto before = list.players.size();
-    std::erase(list.players, handle);
-    return list.players.size() != before;
+bool removeLivePlayer(const void* handle) {
+  LivePlayerList& list = livePlayers();
+  std::lock_guard<std::mutex> guard(list.lock);
+  const auto before = list.players.size();
+  std::erase(list.players, handle);
+  return list.players.size() != before;
 }
 
 }  // namespace lumvara

@@ -18,19 +18,19 @@
 namespace lumvara {
 
 struct OsdEntries {
-    std::array<OsdStringRecord, LUMVARA_OSD_ENTRY_COUNT> records{};
-    std::array<bool, LUMVARA_OSD_ENTRY_COUNT> on{};
+  std::array<OsdStringRecord, LUMVARA_OSD_ENTRY_COUNT> records{};
+  std::array<bool, LUMVARA_OSD_ENTRY_COUNT> on{};
 };
 
 // What one drawing pass needs besides the entries.
 struct OsdFrame {
-    int64_t time = 0;  // seconds since 1970 of the picture
-    int8_t zone = 0;   // hours: the clock shows time - zone * 3600
-    int32_t boxWidth = 0;   // the area the fixed boxes are laid out in
-    int32_t boxHeight = 0;
-    int32_t pictureWidth = 0;      // for the wide-picture font override;
-    int32_t destinationWidth = 0;  // a picture width of 0 turns it off
-    OsdBoxHeights heights = kPictureOsdBoxes;
+  int64_t time = 0;      // seconds since 1970 of the picture
+  int8_t zone = 0;       // hours: the clock shows time - zone * 3600
+  int32_t boxWidth = 0;  // the area the fixed boxes are laid out in
+  int32_t boxHeight = 0;
+  int32_t pictureWidth = 0;      // for the wide-picture font override;
+  int32_t destinationWidth = 0;  // a picture width of 0 turns it off
+  OsdBoxHeights heights = kPictureOsdBoxes;
 };
 
 // Draws every entry that is on, in index order, onto `dc`.

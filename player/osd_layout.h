@@ -15,19 +15,19 @@ namespace lumvara {
 enum class OsdAlign { Left, Right, Centre };
 
 struct OsdFontSize {
-    int32_t height = 0;
-    int32_t width = 0;
+  int32_t height = 0;
+  int32_t width = 0;
 };
 
 struct OsdBox {
-    winsys::Rect box;
-    OsdAlign align = OsdAlign::Left;
+  winsys::Rect box;
+  OsdAlign align = OsdAlign::Left;
 };
 
 // Height and width of a fixed box: 34 pixels for pictures, 24 for the JPEG
 // player's window boxes.
 struct OsdBoxHeights {
-    int32_t half = 17;
+  int32_t half = 17;
 };
 inline constexpr OsdBoxHeights kPictureOsdBoxes{17};
 inline constexpr OsdBoxHeights kWindowOsdBoxes{12};

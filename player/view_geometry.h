@@ -11,10 +11,10 @@ namespace lumvara {
 
 // Pixels cut from each side of the picture.
 struct ViewMargins {
-    int32_t left = 0;
-    int32_t top = 0;
-    int32_t right = 0;
-    int32_t bottom = 0;
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t right = 0;
+  int32_t bottom = 0;
 };
 
 // The picture's rectangle (0, 0, width, height) with the margins applied in

@@ -60,8 +60,7 @@ int CAviRecorder::Start(LocalRecordRequest request, int height, int width, int c
 }
 
 bool CAviRecorder::OpenFile(const RecordLocalTime& now) {
-  const std::string folder = DayCameraFolder(FieldText(request_.rootPath), now,
-                                             FieldText(request_.cameraName));
+  const std::string folder = DayCameraFolder(FieldText(request_.rootPath), now, FieldText(request_.cameraName));
   std::error_code error;
   if (!std::filesystem::exists(folder, error)) std::filesystem::create_directories(folder, error);
 
@@ -89,13 +88,11 @@ void CAviRecorder::ApplyLimits(const LocalRecordRequest& request) {
   reserveMB_ = std::max(request.reservedMB, kMinReserveMB);
   // Products that do not fit 32 bits are capped at the largest 32-bit
   // value rather than wrapping to a small limit.
-  const uint64_t sizeBytes = request.fileSizeMB >= kMinFileSizeMB
-                                 ? uint64_t{request.fileSizeMB} * kBytesPerMB
-                                 : uint64_t{kMinFileSizeMB} * kBytesPerMB;
+  const uint64_t sizeBytes = request.fileSizeMB >= kMinFileSizeMB ? uint64_t{request.fileSizeMB} * kBytesPerMB
+                                                                  : uint64_t{kMinFileSizeMB} * kBytesPerMB;
   sizeLimitBytes_ = static_cast<uint32_t>(std::min(sizeBytes, kMax32));
-  const uint64_t timeMs = request.fileMinutes >= kMinFileMinutes
-                              ? uint64_t{request.fileMinutes} * kMsPerMinute
-                              : uint64_t{kMinFileMinutes} * kMsPerMinute;
+  const uint64_t timeMs = request.fileMinutes >= kMinFileMinutes ? uint64_t{request.fileMinutes} * kMsPerMinute
+                                                                 : uint64_t{kMinFileMinutes} * kMsPerMinute;
   timeLimitMs_ = static_cast<uint32_t>(std::min(timeMs, kMax32));
 }
 
@@ -154,7 +151,7 @@ void CAviRecorder::CloseFile() {
 
 void CAviRecorder::DeleteIfShort() {
   if (filePath_.empty()) return;
-  struct stat st{};
+  struct stat st {};
   if (::stat(filePath_.c_str(), &st) != 0) return;  // the path stays, as when it cannot be opened
   if (static_cast<uint64_t>(st.st_size) < kMinKeptFileBytes) ::unlink(filePath_.c_str());
   filePath_.clear();

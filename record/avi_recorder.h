@@ -75,12 +75,12 @@ class CAviRecorder {
   void Stop();
 
   // For the player and tests.
-  std::string FilePath() const;       // the current file; empty when none
-  uint32_t FreeSpaceMB() const;       // last measured figure
-  uint32_t SizeLimitBytes() const;    // limits of the current file
+  std::string FilePath() const;     // the current file; empty when none
+  uint32_t FreeSpaceMB() const;     // last measured figure
+  uint32_t SizeLimitBytes() const;  // limits of the current file
   uint32_t TimeLimitMs() const;
   uint32_t ReserveMB() const;
-  uint32_t VideoFrames() const;       // samples written, fillers included
+  uint32_t VideoFrames() const;  // samples written, fillers included
 
  private:
   void ApplyLimits(const LocalRecordRequest& request);

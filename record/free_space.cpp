@@ -7,7 +7,7 @@
 namespace lumvara {
 
 std::optional<uint64_t> StatvfsFreeBytes(const std::string& path) {
-  struct statvfs fs{};
+  struct statvfs fs {};
   if (::statvfs(path.c_str(), &fs) != 0) return std::nullopt;
   return static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
 }

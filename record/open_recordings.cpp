@@ -23,12 +23,12 @@ Registry& registry() {
 
 }  // namespace
 
-bool OpenRecordings::CreateAndAdd(const std::function<bool()>& create, const std::string& path,
-                                  dev_t* device, ino_t* inode) {
+bool OpenRecordings::CreateAndAdd(const std::function<bool()>& create, const std::string& path, dev_t* device,
+                                  ino_t* inode) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   if (!create()) return false;
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     r.files.emplace_back(st.st_dev, st.st_ino);
     *device = st.st_dev;
@@ -40,10 +40,9 @@ bool OpenRecordings::CreateAndAdd(const std::function<bool()>& create, const std
 bool OpenRecordings::UnlinkUnlessOpen(const std::string& path) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return false;
-  if (std::find(r.files.begin(), r.files.end(), std::make_pair(st.st_dev, st.st_ino)) != r.files.end())
-    return false;
+  if (std::find(r.files.begin(), r.files.end(), std::make_pair(st.st_dev, st.st_ino)) != r.files.end()) return false;
   return ::unlink(path.c_str()) == 0;
 }
 

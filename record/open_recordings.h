@@ -17,8 +17,7 @@ class OpenRecordings {
   // Runs create(), which makes the file at path, and registers that file,
   // as one step: no deletion can come between the two. False when create()
   // fails. The file's identity goes to *device and *inode for Remove.
-  static bool CreateAndAdd(const std::function<bool()>& create, const std::string& path,
-                           dev_t* device, ino_t* inode);
+  static bool CreateAndAdd(const std::function<bool()>& create, const std::string& path, dev_t* device, ino_t* inode);
   static void Remove(dev_t device, ino_t inode);
   // Unlinks path unless it is a file being recorded. False when it stays.
   static bool UnlinkUnlessOpen(const std::string& path);

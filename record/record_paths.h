@@ -9,8 +9,7 @@
 namespace lumvara {
 
 std::string RecordsFolder(const std::string& rootPath);
-std::string DayCameraFolder(const std::string& rootPath, const RecordLocalTime& t,
-                            const std::string& cameraName);
+std::string DayCameraFolder(const std::string& rootPath, const RecordLocalTime& t, const std::string& cameraName);
 std::string RecordFileName(const std::string& folder, const RecordLocalTime& t);
 
 }  // namespace lumvara

@@ -20,24 +20,20 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-bool IsDotEntry(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
+bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')); }
 
 // The folder's birth time where the filesystem records one (ext4, xfs,
 // btrfs, tmpfs), else the time of its last status change.
 int64_t CreationTimeNs(const std::string& path) {
-  struct statx sx{};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &sx) != 0)
-    return 0;
+  struct statx sx {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_CTIME, &sx) != 0) return 0;
   const statx_timestamp& t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime;
   return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
 }  // namespace
 
-CStorageManager::CStorageManager(StorageSettings settings, FreeSpaceSource source,
-                                 std::atomic<uint32_t>& freeSpaceMB)
+CStorageManager::CStorageManager(StorageSettings settings, FreeSpaceSource source, std::atomic<uint32_t>& freeSpaceMB)
     : settings_(std::move(settings)), source_(std::move(source)), freeSpaceMB_(freeSpaceMB) {}
 
 CStorageManager::~CStorageManager() { Stop(); }
@@ -93,7 +89,7 @@ std::vector<DayFolder> ListDayFolders(const std::string& recordsFolder) {
   while (dirent* entry = ::readdir(dir.get())) {
     if (IsDotEntry(entry->d_name)) continue;
     std::string path = recordsFolder + "/" + entry->d_name;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
     folders.push_back(DayFolder{CreationTimeNs(path), std::move(path)});
   }
@@ -121,7 +117,7 @@ void DeleteFolderTree(const std::string& path) {
     while (dirent* entry = ::readdir(dir.get())) {
       if (IsDotEntry(entry->d_name)) continue;
       const std::string child = path + "/" + entry->d_name;
-      struct stat st{};
+      struct stat st {};
       if (::lstat(child.c_str(), &st) != 0) continue;
       if (S_ISDIR(st.st_mode)) {
         DeleteFolderTree(child);

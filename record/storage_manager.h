@@ -33,8 +33,7 @@ class CStorageManager {
  public:
   // freeSpaceMB is the recorder's figure; the manager is its only writer
   // while it runs. It must outlive the manager.
-  CStorageManager(StorageSettings settings, FreeSpaceSource source,
-                  std::atomic<uint32_t>& freeSpaceMB);
+  CStorageManager(StorageSettings settings, FreeSpaceSource source, std::atomic<uint32_t>& freeSpaceMB);
   ~CStorageManager();  // Stop
   CStorageManager(const CStorageManager&) = delete;
   CStorageManager& operator=(const CStorageManager&) = delete;

@@ -20,8 +20,7 @@ std::vector<int16_t> ToneSamples(int tone_hz, uint64_t start, size_t count, int 
   return samples;
 }
 
-std::vector<uint8_t> CameraAudioPayload(uint8_t kind, int tone_hz, uint64_t start,
-                                        size_t* samples) {
+std::vector<uint8_t> CameraAudioPayload(uint8_t kind, int tone_hz, uint64_t start, size_t* samples) {
   if (kind == kKindAdpcm) {
     const std::vector<int16_t> pcm = ToneSamples(tone_hz, start, kCameraAdpcmFrameSamples);
     std::vector<uint8_t> payload(kCameraAdpcmFrameBytes);
@@ -50,14 +49,17 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& samples) {
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
   if (!file) return false;
   const uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
-  uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                        'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0};
+  uint8_t header[44] = {'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'A', 'V', 'E',
+                        'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   1,   0};
   putLe32(header + 4, 36 + data_bytes);
   putLe32(header + 24, kAudioRate);
   putLe32(header + 28, kAudioRate * 2);  // bytes per second
-  header[32] = 2;                         // block align
-  header[34] = 16;                        // bits per sample
-  header[36] = 'd'; header[37] = 'a'; header[38] = 't'; header[39] = 'a';
+  header[32] = 2;                        // block align
+  header[34] = 16;                       // bits per sample
+  header[36] = 'd';
+  header[37] = 'a';
+  header[38] = 't';
+  header[39] = 'a';
   putLe32(header + 40, data_bytes);
   file.write(reinterpret_cast<const char*>(header), sizeof header);
   for (int16_t sample : samples) {

@@ -17,8 +17,7 @@ std::vector<int16_t> ToneSamples(int tone_hz, uint64_t start, size_t count, int 
 // The payload of one camera audio frame of `kind` (6: 512 bytes of ADPCM for
 // 1024 samples, 7: 960 bytes of A-law) holding tone samples from `start`.
 // Returns the number of samples it covers through `samples`.
-std::vector<uint8_t> CameraAudioPayload(uint8_t kind, int tone_hz, uint64_t start,
-                                        size_t* samples);
+std::vector<uint8_t> CameraAudioPayload(uint8_t kind, int tone_hz, uint64_t start, size_t* samples);
 
 // Decodes talk payloads (self-contained ADPCM blocks, one per frame).
 std::vector<int16_t> DecodeTalk(const uint8_t* payload, size_t size);

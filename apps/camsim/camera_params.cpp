@@ -16,25 +16,44 @@ struct Default {
 // Answer order matters to readers that search plain substrings: "ip=" and
 // "port=" must come before "mail_inet_ip=" and "ftp_port=", as cameras write them.
 constexpr Default kParamDefaults[] = {
-    {"ip", false, "127.0.0.1"},         {"mask", false, "255.255.255.0"},
-    {"gateway", false, "127.0.0.1"},    {"dns1", false, "127.0.0.1"},
-    {"dns2", false, "127.0.0.2"},       {"dhcpen", true, "0"},
-    {"port", true, "81"},               {"alias", false, "Lumvara Simulator"},
-    {"user1_name", false, "admin"},     {"user1_pwd", false, ""},
-    {"user2_name", false, "operator"},  {"user2_pwd", false, "operator"},
-    {"user3_name", false, "guest"},     {"user3_pwd", false, "guest"},
-    {"ddns_service", true, "0"},        {"ddns_user", false, ""},
-    {"ddns_pwd", false, ""},            {"ddns_host", false, ""},
-    {"ddns_proxy_svr", false, ""},      {"ddns_mode", true, "0"},
-    {"ddns_proxy_port", true, "0"},     {"ftp_svr", false, ""},
-    {"ftp_user", false, ""},            {"ftp_pwd", false, ""},
-    {"ftp_dir", false, "/"},            {"ftp_port", true, "21"},
-    {"ftp_mode", true, "0"},            {"ftp_upload_interval", true, "0"},
-    {"mail_svr", false, ""},            {"mail_user", false, ""},
-    {"mail_pwd", false, ""},            {"mail_sender", false, ""},
-    {"mail_receiver1", false, ""},      {"mail_receiver2", false, ""},
-    {"mail_receiver3", false, ""},      {"mail_receiver4", false, ""},
-    {"mail_inet_ip", true, "0"},        {"mail_port", true, "25"},
+    {"ip", false, "127.0.0.1"},
+    {"mask", false, "255.255.255.0"},
+    {"gateway", false, "127.0.0.1"},
+    {"dns1", false, "127.0.0.1"},
+    {"dns2", false, "127.0.0.2"},
+    {"dhcpen", true, "0"},
+    {"port", true, "81"},
+    {"alias", false, "Lumvara Simulator"},
+    {"user1_name", false, "admin"},
+    {"user1_pwd", false, ""},
+    {"user2_name", false, "operator"},
+    {"user2_pwd", false, "operator"},
+    {"user3_name", false, "guest"},
+    {"user3_pwd", false, "guest"},
+    {"ddns_service", true, "0"},
+    {"ddns_user", false, ""},
+    {"ddns_pwd", false, ""},
+    {"ddns_host", false, ""},
+    {"ddns_proxy_svr", false, ""},
+    {"ddns_mode", true, "0"},
+    {"ddns_proxy_port", true, "0"},
+    {"ftp_svr", false, ""},
+    {"ftp_user", false, ""},
+    {"ftp_pwd", false, ""},
+    {"ftp_dir", false, "/"},
+    {"ftp_port", true, "21"},
+    {"ftp_mode", true, "0"},
+    {"ftp_upload_interval", true, "0"},
+    {"mail_svr", false, ""},
+    {"mail_user", false, ""},
+    {"mail_pwd", false, ""},
+    {"mail_sender", false, ""},
+    {"mail_receiver1", false, ""},
+    {"mail_receiver2", false, ""},
+    {"mail_receiver3", false, ""},
+    {"mail_receiver4", false, ""},
+    {"mail_inet_ip", true, "0"},
+    {"mail_port", true, "25"},
     {"mailssl", true, "0"},
 };
 
@@ -52,10 +71,10 @@ constexpr Default kMiscDefaults[] = {
 };
 
 constexpr Default kWifiDefaults[] = {
-    {"wifi_enable", true, "0"},   {"wifi_ssid", false, ""},      {"wifi_mode", true, "0"},
-    {"wifi_encrypt", true, "0"},  {"wifi_authtype", true, "0"},  {"wifi_keyformat", true, "0"},
-    {"wifi_defkey", true, "0"},   {"wifi_key1", false, ""},      {"wifi_key2", false, ""},
-    {"wifi_key3", false, ""},     {"wifi_key4", false, ""},      {"wifi_key1_bits", true, "0"},
+    {"wifi_enable", true, "0"},    {"wifi_ssid", false, ""},      {"wifi_mode", true, "0"},
+    {"wifi_encrypt", true, "0"},   {"wifi_authtype", true, "0"},  {"wifi_keyformat", true, "0"},
+    {"wifi_defkey", true, "0"},    {"wifi_key1", false, ""},      {"wifi_key2", false, ""},
+    {"wifi_key3", false, ""},      {"wifi_key4", false, ""},      {"wifi_key1_bits", true, "0"},
     {"wifi_key2_bits", true, "0"}, {"wifi_key3_bits", true, "0"}, {"wifi_key4_bits", true, "0"},
     {"wifi_wpa_psk", false, ""},
 };
@@ -135,9 +154,12 @@ constexpr FieldMap kSetFields[] = {
 const std::set<std::string>& IntegerKeys() {
   static const std::set<std::string> keys = [] {
     std::set<std::string> all;
-    for (const Default& d : kParamDefaults) if (d.integer) all.insert(d.key);
-    for (const Default& d : kMiscDefaults) if (d.integer) all.insert(d.key);
-    for (const Default& d : kWifiDefaults) if (d.integer) all.insert(d.key);
+    for (const Default& d : kParamDefaults)
+      if (d.integer) all.insert(d.key);
+    for (const Default& d : kMiscDefaults)
+      if (d.integer) all.insert(d.key);
+    for (const Default& d : kWifiDefaults)
+      if (d.integer) all.insert(d.key);
     return all;
   }();
   return keys;
@@ -212,8 +234,7 @@ std::string WifiScanBody(int count) {
     // The network name key carries a blank before its equals sign, as cameras write it.
     std::snprintf(line, sizeof line, "var ap_ssid[%d] =\"Network-%d\";\r\n", i, i);
     body += line;
-    std::snprintf(line, sizeof line, "var ap_mac[%d]=\"02:00:00:00:%02X:%02X\";\r\n", i,
-                  (i >> 8) & 0xFF, i & 0xFF);
+    std::snprintf(line, sizeof line, "var ap_mac[%d]=\"02:00:00:00:%02X:%02X\";\r\n", i, (i >> 8) & 0xFF, i & 0xFF);
     body += line;
     std::snprintf(line, sizeof line, "var ap_security[%d]=%d;\r\n", i, i % 4);
     body += line;

@@ -115,10 +115,9 @@ bool CameraSimulator::Impl::listen() {
   }
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd, 64) != 0) {
-    fail("cannot listen on " + options_.bind_address + ":" +
-         std::to_string(ntohs(address.sin_port)) + ": " + std::strerror(errno));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+    fail("cannot listen on " + options_.bind_address + ":" + std::to_string(ntohs(address.sin_port)) + ": " +
+         std::strerror(errno));
     ::close(fd);
     return false;
   }
@@ -229,8 +228,7 @@ ConnectionScript CameraSimulator::Impl::takeScript(const std::string& cgi) {
   return {};
 }
 
-bool CameraSimulator::Impl::credentialsMatch(const std::string& user,
-                                             const std::string& pwd) const {
+bool CameraSimulator::Impl::credentialsMatch(const std::string& user, const std::string& pwd) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return user == user_ && pwd == pwd_;
 }
@@ -291,8 +289,7 @@ bool CameraSimulator::Impl::sendNotice(ConnectionLink& link, uint8_t kind) {
   return link.send(frame.data(), frame.size());
 }
 
-CameraSimulator::CameraSimulator(SimulatorOptions options)
-    : impl_(std::make_unique<Impl>(std::move(options))) {}
+CameraSimulator::CameraSimulator(SimulatorOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 CameraSimulator::~CameraSimulator() = default;
 
@@ -302,9 +299,7 @@ void CameraSimulator::stop() { impl_->stop(); }
 
 uint16_t CameraSimulator::port() const { return impl_->boundPort_; }
 
-uint16_t CameraSimulator::searchPort() const {
-  return impl_->responder_ ? impl_->responder_->port() : 0;
-}
+uint16_t CameraSimulator::searchPort() const { return impl_->responder_ ? impl_->responder_->port() : 0; }
 
 std::string CameraSimulator::lastError() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
@@ -316,13 +311,11 @@ std::vector<std::string> CameraSimulator::requestLog() const {
   return impl_->log_;
 }
 
-bool CameraSimulator::waitForRequest(const std::string& text,
-                                     std::chrono::milliseconds timeout) const {
+bool CameraSimulator::waitForRequest(const std::string& text, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(impl_->mutex_);
   return impl_->logChanged_.wait_for(lock, timeout, [&] {
-    return std::any_of(impl_->log_.begin(), impl_->log_.end(), [&](const std::string& line) {
-      return line.find(text) != std::string::npos;
-    });
+    return std::any_of(impl_->log_.begin(), impl_->log_.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
   });
 }
 

@@ -59,16 +59,16 @@ struct Recording {
   std::string name;     // e.g. "20261209120000_000.h264"
   std::time_t start{};  // seconds since 1970
   uint32_t frames = 50;
-  bool mjpeg = false;   // JPEG pictures (kind 3) instead of H.264
+  bool mjpeg = false;  // JPEG pictures (kind 3) instead of H.264
 };
 
 // One talk session: the kind-8 frames received on one live connection.
 struct TalkSession {
   uint32_t connection_id = 0;
-  std::vector<uint32_t> seqs;       // `seq` of each talk frame, in arrival order
-  std::vector<uint32_t> lengths;    // payload length of each
-  std::vector<uint8_t> payload;     // every payload, concatenated (raw ADPCM)
-  std::vector<int16_t> pcm;         // the payloads decoded, block by block
+  std::vector<uint32_t> seqs;     // `seq` of each talk frame, in arrival order
+  std::vector<uint32_t> lengths;  // payload length of each
+  std::vector<uint8_t> payload;   // every payload, concatenated (raw ADPCM)
+  std::vector<int16_t> pcm;       // the payloads decoded, block by block
 };
 
 struct SimulatorOptions {

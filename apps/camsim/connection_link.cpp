@@ -89,8 +89,8 @@ std::optional<std::string> ConnectionLink::readHead(int timeout_ms) {
     if (head.size() > kMaxRequestHead) return std::nullopt;
     int wait_ms = -1;
     if (timeout_ms >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return std::nullopt;
       wait_ms = static_cast<int>(left.count());
     }

@@ -21,14 +21,13 @@ bool ToNumber(const std::string& text, long long low, long long high, long long*
 
 std::optional<ConnectionScript> ParseConnectionScript(const std::string& text, std::string* error) {
   using Action = ConnectionScript::Action;
-  static const std::map<std::string, Action> kActions = {
-      {"none", Action::kNone},
-      {"notice", Action::kNotice},
-      {"corrupt-magic", Action::kCorruptMagic},
-      {"oversized-length", Action::kOversizedLength},
-      {"silence", Action::kSilence},
-      {"close", Action::kClose},
-      {"cut-body", Action::kCutBody}};
+  static const std::map<std::string, Action> kActions = {{"none", Action::kNone},
+                                                         {"notice", Action::kNotice},
+                                                         {"corrupt-magic", Action::kCorruptMagic},
+                                                         {"oversized-length", Action::kOversizedLength},
+                                                         {"silence", Action::kSilence},
+                                                         {"close", Action::kClose},
+                                                         {"cut-body", Action::kCutBody}};
   ConnectionScript script;
   std::stringstream items(text);
   std::string item;

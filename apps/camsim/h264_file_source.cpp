@@ -55,10 +55,8 @@ std::vector<AccessUnit> SplitAccessUnits(const std::vector<uint8_t>& stream) {
     const bool slice = type == kNalSlice || type == kNalIdrSlice;
     // first_mb_in_slice is the first field of the slice header; as ue(v) it
     // is 0 exactly when its first bit is 1.
-    const bool new_picture =
-        slice && nal.payload + 1 < stream.size() && (stream[nal.payload + 1] & 0x80) != 0;
-    const bool header = type == kNalDelimiter || type == kNalSps || type == kNalPps ||
-                        type == kNalSei;
+    const bool new_picture = slice && nal.payload + 1 < stream.size() && (stream[nal.payload + 1] & 0x80) != 0;
+    const bool header = type == kNalDelimiter || type == kNalSps || type == kNalPps || type == kNalSei;
     if (has_picture && (header || new_picture)) close_unit(nal.start);
     if (slice) {
       has_picture = true;
@@ -72,8 +70,7 @@ std::vector<AccessUnit> SplitAccessUnits(const std::vector<uint8_t>& stream) {
 std::optional<std::vector<AccessUnit>> LoadAccessUnits(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;
-  const std::vector<uint8_t> stream((std::istreambuf_iterator<char>(file)),
-                                    std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> stream((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   std::vector<AccessUnit> units = SplitAccessUnits(stream);
   if (units.empty()) return std::nullopt;
   return units;

@@ -42,8 +42,7 @@ const Glyph* findGlyph(char symbol) {
   return nullptr;
 }
 
-void fillRect(uint8_t* plane, int stride, int width, int height, int x, int y, int w, int h,
-              uint8_t value) {
+void fillRect(uint8_t* plane, int stride, int width, int height, int x, int y, int w, int h, uint8_t value) {
   int x0 = std::max(x, 0), y0 = std::max(y, 0);
   int x1 = std::min(x + w, width), y1 = std::min(y + h, height);
   for (int row = y0; row < y1; ++row) {
@@ -55,8 +54,8 @@ std::string formatTime(std::time_t shown_time) {
   std::tm parts{};
   gmtime_r(&shown_time, &parts);
   char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   return text;
 }
 
@@ -111,8 +110,7 @@ struct H264TestPattern::Encoder {
     if (av_frame_make_writable(frame) < 0) return unit;
     drawPicture(frame->data, frame->linesize, frame->width, frame->height, index, shown_time);
     frame->pts = index;
-    frame->pict_type = index % static_cast<uint32_t>(gop) == 0 ? AV_PICTURE_TYPE_I
-                                                              : AV_PICTURE_TYPE_NONE;
+    frame->pict_type = index % static_cast<uint32_t>(gop) == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(context, frame) < 0) return unit;
     while (avcodec_receive_packet(context, packet) == 0) {
       unit.bytes.insert(unit.bytes.end(), packet->data, packet->data + packet->size);
@@ -123,8 +121,7 @@ struct H264TestPattern::Encoder {
   }
 };
 
-H264TestPattern::H264TestPattern(int width, int height, int fps, int gop)
-    : encoder_(std::make_unique<Encoder>()) {
+H264TestPattern::H264TestPattern(int width, int height, int fps, int gop) : encoder_(std::make_unique<Encoder>()) {
   if (!encoder_->open(width, height, fps, gop)) encoder_.reset();
 }
 
@@ -137,8 +134,8 @@ AccessUnit H264TestPattern::encode(uint32_t index, std::time_t shown_time) {
   return encoder_->encode(index, shown_time);
 }
 
-std::vector<AccessUnit> H264TestPattern::encodeFrames(uint32_t count, int width, int height,
-                                                      int gop, std::time_t shown_time) {
+std::vector<AccessUnit> H264TestPattern::encodeFrames(uint32_t count, int width, int height, int gop,
+                                                      std::time_t shown_time) {
   std::vector<AccessUnit> units;
   H264TestPattern pattern(width, height, 25, gop);
   if (!pattern.ok()) return units;
@@ -149,8 +146,8 @@ std::vector<AccessUnit> H264TestPattern::encodeFrames(uint32_t count, int width,
   return units;
 }
 
-void H264TestPattern::drawPicture(uint8_t* const planes[3], const int strides[3], int width,
-                                  int height, uint32_t index, std::time_t shown_time) {
+void H264TestPattern::drawPicture(uint8_t* const planes[3], const int strides[3], int width, int height, uint32_t index,
+                                  std::time_t shown_time) {
   uint8_t* luma = planes[0];
   // A diagonal gradient that moves two pixels per frame.
   for (int y = 0; y < height; ++y) {
@@ -164,8 +161,7 @@ void H264TestPattern::drawPicture(uint8_t* const planes[3], const int strides[3]
     for (int y = 0; y < chroma_height; ++y) {
       uint8_t* row = planes[plane] + static_cast<size_t>(y) * strides[plane];
       for (int x = 0; x < chroma_width; ++x) {
-        row[x] = static_cast<uint8_t>(plane == 1 ? 96 + (x * 64) / chroma_width
-                                                 : 96 + (y * 64) / chroma_height);
+        row[x] = static_cast<uint8_t>(plane == 1 ? 96 + (x * 64) / chroma_width : 96 + (y * 64) / chroma_height);
       }
     }
   }
@@ -175,20 +171,18 @@ void H264TestPattern::drawPicture(uint8_t* const planes[3], const int strides[3]
   const struct {
     const char* text;
     int x, y, scale;
-  } lines[] = {{number, kNumberX, kNumberY, kNumberScale},
-               {time.c_str(), kTimeX, kTimeY, kTimeScale}};
+  } lines[] = {{number, kNumberX, kNumberY, kNumberScale}, {time.c_str(), kTimeX, kTimeY, kTimeScale}};
   for (const auto& line : lines) {
     // A dark box with a margin keeps the digits sharp against the gradient.
     const int chars = static_cast<int>(std::strlen(line.text));
     fillRect(luma, strides[0], width, height, line.x - line.scale, line.y - line.scale,
-             chars * kCellWidth * line.scale + line.scale, kCellHeight * line.scale + line.scale,
-             kPaper);
+             chars * kCellWidth * line.scale + line.scale, kCellHeight * line.scale + line.scale, kPaper);
     drawText(luma, strides[0], width, height, line.x, line.y, line.text, line.scale, kInk);
   }
 }
 
-void H264TestPattern::drawText(uint8_t* luma, int stride, int width, int height, int x, int y,
-                               const char* text, int scale, uint8_t value) {
+void H264TestPattern::drawText(uint8_t* luma, int stride, int width, int height, int x, int y, const char* text,
+                               int scale, uint8_t value) {
   for (int c = 0; text[c] != '\0'; ++c) {
     const Glyph* glyph = findGlyph(text[c]);
     if (glyph == nullptr) continue;
@@ -196,15 +190,13 @@ void H264TestPattern::drawText(uint8_t* luma, int stride, int width, int height,
     for (int gy = 0; gy < kGlyphHeight; ++gy) {
       for (int gx = 0; gx < kGlyphWidth; ++gx) {
         if (glyph->rows[gy][gx] != '#') continue;
-        fillRect(luma, stride, width, height, cell_x + gx * scale, y + gy * scale, scale, scale,
-                 value);
+        fillRect(luma, stride, width, height, cell_x + gx * scale, y + gy * scale, scale, scale, value);
       }
     }
   }
 }
 
-std::string H264TestPattern::readText(const uint8_t* luma, int stride, int x, int y, int chars,
-                                      int scale) {
+std::string H264TestPattern::readText(const uint8_t* luma, int stride, int x, int y, int chars, int scale) {
   std::string text;
   for (int c = 0; c < chars; ++c) {
     const int cell_x = x + c * kCellWidth * scale;

@@ -35,8 +35,8 @@ class H264TestPattern {
   AccessUnit encode(uint32_t index, std::time_t shown_time);
 
   // Convenience for decoder tests: `count` access units from index 0.
-  static std::vector<AccessUnit> encodeFrames(uint32_t count, int width = 640, int height = 360,
-                                              int gop = 50, std::time_t shown_time = 0);
+  static std::vector<AccessUnit> encodeFrames(uint32_t count, int width = 640, int height = 360, int gop = 50,
+                                              std::time_t shown_time = 0);
 
   // Where the two text lines sit in every picture: the frame number (six
   // digits) and the shown time ("YYYY-MM-DD HH:MM:SS").
@@ -45,18 +45,17 @@ class H264TestPattern {
 
   // Reads `chars` glyphs drawn by drawText back from a (decoded) luma plane;
   // '?' for a cell that matches no glyph. Lets tests tell which picture they see.
-  static std::string readText(const uint8_t* luma, int stride, int x, int y, int chars,
-                              int scale);
+  static std::string readText(const uint8_t* luma, int stride, int x, int y, int chars, int scale);
 
   // Draws picture `index` into planar 4:2:0 memory (the same picture encode()
   // sends).
-  static void drawPicture(uint8_t* const planes[3], const int strides[3], int width, int height,
-                          uint32_t index, std::time_t shown_time);
+  static void drawPicture(uint8_t* const planes[3], const int strides[3], int width, int height, uint32_t index,
+                          std::time_t shown_time);
 
   // Draws the digits and separators of `text` ('0'-'9', ':', '-', ' ') into a
   // luma plane at (x, y), each glyph cell 4 * scale wide and 6 * scale high.
-  static void drawText(uint8_t* luma, int stride, int width, int height, int x, int y,
-                       const char* text, int scale, uint8_t value);
+  static void drawText(uint8_t* luma, int stride, int width, int height, int x, int y, const char* text, int scale,
+                       uint8_t value);
 
  private:
   struct Encoder;

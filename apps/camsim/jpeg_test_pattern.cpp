@@ -21,15 +21,14 @@ std::vector<uint8_t> JpegTestPattern::encode(uint32_t index, std::time_t shown_t
   const int chroma_width = (width_ + 1) / 2;
   const size_t luma_size = static_cast<size_t>(width_) * height_;
   const size_t chroma_size = static_cast<size_t>(chroma_width) * ((height_ + 1) / 2);
-  uint8_t* planes[3] = {planes_.data(), planes_.data() + luma_size,
-                        planes_.data() + luma_size + chroma_size};
+  uint8_t* planes[3] = {planes_.data(), planes_.data() + luma_size, planes_.data() + luma_size + chroma_size};
   const int strides[3] = {width_, chroma_width, chroma_width};
   H264TestPattern::drawPicture(planes, strides, width_, height_, index, shown_time);
   const unsigned char* sources[3] = {planes[0], planes[1], planes[2]};
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
-  if (tjCompressFromYUVPlanes(compressor_, sources, width_, strides, height_, TJSAMP_420, &jpeg,
-                              &size, quality_, TJFLAG_FASTDCT) != 0) {
+  if (tjCompressFromYUVPlanes(compressor_, sources, width_, strides, height_, TJSAMP_420, &jpeg, &size, quality_,
+                              TJFLAG_FASTDCT) != 0) {
     tjFree(jpeg);
     return {};
   }

@@ -23,8 +23,7 @@ using std::chrono::milliseconds;
 
 constexpr uint32_t kOversizedLength = kMaxFramePayload + 1;
 constexpr uint32_t kCorruptMagic = kFrameMagic ^ 0x80000000u;  // last byte on the wire differs
-constexpr uint8_t kAlarmCycle[] = {kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm,
-                                   kKindInputAlarmOver};
+constexpr uint8_t kAlarmCycle[] = {kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm, kKindInputAlarmOver};
 
 }  // namespace
 
@@ -33,7 +32,10 @@ class CameraSimulator::Impl::LiveSession {
   // Admits the connection: counts it in. Bytes that came in behind the
   // request head are the first talk bytes.
   LiveSession(Impl& sim, ConnectionLink& link, Connection& connection, const ConnectionScript& script)
-      : sim_(sim), link_(link), connection_(connection), script_(script),
+      : sim_(sim),
+        link_(link),
+        connection_(connection),
+        script_(script),
         scriptDone_(script.action == ConnectionScript::Action::kNone) {
     std::lock_guard<std::mutex> lock(sim_.mutex_);
     openLive_ = ++sim_.liveCount_;
@@ -145,10 +147,9 @@ class CameraSimulator::Impl::LiveSession {
     if (now - nextFrame_ > milliseconds(1000)) nextFrame_ = now + framePeriod_;
     if (silent_ || lost_) return true;
     const auto time = std::time(nullptr);
-    const AccessUnit unit =
-        sim_.fileUnits_.empty()
-            ? pattern_->encode(index_, time - static_cast<std::time_t>(sim_.zone_) * 3600)
-            : sim_.fileUnits_[index_ % sim_.fileUnits_.size()];
+    const AccessUnit unit = sim_.fileUnits_.empty()
+                                ? pattern_->encode(index_, time - static_cast<std::time_t>(sim_.zone_) * 3600)
+                                : sim_.fileUnits_[index_ % sim_.fileUnits_.size()];
     FrameFields fields;
     fields.kind = unit.key ? kKindH264Key : kKindH264Other;
     fields.time = static_cast<uint32_t>(time);
@@ -197,8 +198,8 @@ class CameraSimulator::Impl::LiveSession {
   bool lossReported_ = false;
 };
 
-void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connection,
-                                      const HttpRequest& request, const ConnectionScript& script) {
+void CameraSimulator::Impl::serveLive(ConnectionLink& link, Connection& connection, const HttpRequest& request,
+                                      const ConnectionScript& script) {
   if (!credentialsMatch(request.value("user"), request.value("pwd"))) {
     sendNotice(link, kKindLoginRefused);
     return;
@@ -236,8 +237,7 @@ void CameraSimulator::Impl::receiveTalk(uint32_t id, std::vector<uint8_t>& buffe
       const std::vector<int16_t> pcm = DecodeTalk(payload, fields.length);
       talk.pcm.insert(talk.pcm.end(), pcm.begin(), pcm.end());
       if (!options_.talk_dir.empty()) {
-        std::ofstream raw(options_.talk_dir + "/talk-" + std::to_string(id) + ".raw",
-                          std::ios::binary | std::ios::app);
+        std::ofstream raw(options_.talk_dir + "/talk-" + std::to_string(id) + ".raw", std::ios::binary | std::ios::app);
         raw.write(reinterpret_cast<const char*>(payload), fields.length);
       }
     }

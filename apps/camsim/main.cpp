@@ -23,35 +23,30 @@ int main(int argc, char** argv) {
   bool verbose = false;
   std::string port_file;
   std::vector<std::string> faults;
-  app.add_option("--bind", options.bind_address, "IPv4 address to listen on")
-      ->capture_default_str();
+  app.add_option("--bind", options.bind_address, "IPv4 address to listen on")->capture_default_str();
   app.add_option("--port", port, "TCP port (0 = any free port)")->check(CLI::Range(0, 65535));
   app.add_option("--user", options.user, "user name the camera accepts")->capture_default_str();
   app.add_option("--pwd", options.pwd, "password the camera accepts");
-  app.add_option("--max-connections", options.max_connections,
-                 "live connections served at once")->capture_default_str();
-  app.add_option("--fps", options.fps, "live frames per second")->capture_default_str();
-  app.add_option("--gop", options.gop, "frames from one key frame to the next")
+  app.add_option("--max-connections", options.max_connections, "live connections served at once")
       ->capture_default_str();
-  app.add_option("--live-file", options.live_file,
-                 "play this H.264 Annex B file in a loop instead of the test pattern")
+  app.add_option("--fps", options.fps, "live frames per second")->capture_default_str();
+  app.add_option("--gop", options.gop, "frames from one key frame to the next")->capture_default_str();
+  app.add_option("--live-file", options.live_file, "play this H.264 Annex B file in a loop instead of the test pattern")
       ->check(CLI::ExistingFile);
   app.add_option("--zone", zone, "zone written into frames, hours (default: the host's)");
   int audio_kind = options.audio_kind;
   app.add_option("--audio", audio_kind, "camera audio kind: 6 = IMA ADPCM, 7 = A-law")
-      ->check(CLI::IsMember({6, 7}))->capture_default_str();
-  app.add_option("--tone", options.tone_hz, "camera audio tone in Hz")->capture_default_str();
-  app.add_option("--playback-fps", options.playback_fps, "SD playback pace, 0 = unpaced")
+      ->check(CLI::IsMember({6, 7}))
       ->capture_default_str();
+  app.add_option("--tone", options.tone_hz, "camera audio tone in Hz")->capture_default_str();
+  app.add_option("--playback-fps", options.playback_fps, "SD playback pace, 0 = unpaced")->capture_default_str();
   app.add_option("--alarm-interval", alarm_ms, "ms between alarm notices (0 = none)");
   app.add_option("--reboot-downtime", reboot_ms, "ms the camera stays away after reboot.cgi");
-  app.add_option("--wifi-networks", options.wifi_networks, "networks in the Wi-Fi scan")
-      ->capture_default_str();
+  app.add_option("--wifi-networks", options.wifi_networks, "networks in the Wi-Fi scan")->capture_default_str();
   app.add_option("--talk-dir", options.talk_dir, "folder for received talk audio");
-  app.add_option("--search-port", options.search_port,
-                 "UDP search responder port (-1 off, 0 any)")->capture_default_str();
-  app.add_option("--search-bind", options.search_bind_address, "search responder address")
+  app.add_option("--search-port", options.search_port, "UDP search responder port (-1 off, 0 any)")
       ->capture_default_str();
+  app.add_option("--search-bind", options.search_bind_address, "search responder address")->capture_default_str();
   app.add_option("--name", options.camera_name, "camera name in search answers");
   app.add_flag("--video-loss", video_loss, "report video loss on live connections");
   app.add_option("--fault", faults,

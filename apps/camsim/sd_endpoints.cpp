@@ -14,10 +14,10 @@ namespace lumvara::camsim {
 using std::chrono::milliseconds;
 
 std::string CameraSimulator::Impl::recordListBody(const HttpRequest& request) {
-  const long long from = request.has("startdate") ? std::atoll(request.value("startdate").c_str())
-                                                  : std::numeric_limits<long long>::min();
-  const long long to = request.has("enddate") ? std::atoll(request.value("enddate").c_str())
-                                              : std::numeric_limits<long long>::max();
+  const long long from =
+      request.has("startdate") ? std::atoll(request.value("startdate").c_str()) : std::numeric_limits<long long>::min();
+  const long long to =
+      request.has("enddate") ? std::atoll(request.value("enddate").c_str()) : std::numeric_limits<long long>::max();
   std::vector<Recording> recordings;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -37,15 +37,13 @@ std::string CameraSimulator::Impl::recordListBody(const HttpRequest& request) {
   return "var record_num0=" + std::to_string(count) + ";\r\n" + items;
 }
 
-std::shared_ptr<const std::vector<uint8_t>> CameraSimulator::Impl::bytesOf(
-    const std::string& name) {
+std::shared_ptr<const std::vector<uint8_t>> CameraSimulator::Impl::bytesOf(const std::string& name) {
   Recording recording;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto cached = recordingBytes_.find(name);
     if (cached != recordingBytes_.end()) return cached->second;
-    auto it = std::find_if(recordings_.begin(), recordings_.end(),
-                           [&](const Recording& r) { return r.name == name; });
+    auto it = std::find_if(recordings_.begin(), recordings_.end(), [&](const Recording& r) { return r.name == name; });
     if (it == recordings_.end()) return nullptr;
     recording = *it;
   }
@@ -92,8 +90,7 @@ void CameraSimulator::Impl::servePlayback(ConnectionLink& link, const HttpReques
   while (position < bytes->size() && static_cast<long long>(position) < offset) {
     position += kFrameHeaderSize + readFrameHeader(bytes->data() + position).length;
   }
-  const auto period = options_.playback_fps > 0 ? milliseconds(1000) / options_.playback_fps
-                                                 : milliseconds(0);
+  const auto period = options_.playback_fps > 0 ? milliseconds(1000) / options_.playback_fps : milliseconds(0);
   while (position < bytes->size()) {
     const size_t size = kFrameHeaderSize + readFrameHeader(bytes->data() + position).length;
     if (!link.send(bytes->data() + position, size)) return;

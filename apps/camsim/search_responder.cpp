@@ -89,8 +89,7 @@ void SearchResponder::stop() {
 }
 
 void SearchResponder::run() {
-  const std::string answer = buildAnswer(options_).substr(
-      0, std::min(options_.answer_size, kSearchAnswerSize));
+  const std::string answer = buildAnswer(options_).substr(0, std::min(options_.answer_size, kSearchAnswerSize));
   uint8_t datagram[kMaxDatagram];
   for (;;) {
     pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
@@ -99,16 +98,15 @@ void SearchResponder::run() {
     if ((fds[0].revents & POLLIN) == 0) continue;
     sockaddr_in sender{};
     socklen_t sender_length = sizeof sender;
-    const ssize_t n = ::recvfrom(socket_, datagram, sizeof datagram, MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&sender), &sender_length);
+    const ssize_t n = ::recvfrom(socket_, datagram, sizeof datagram, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sender),
+                                 &sender_length);
     if (n < 4) continue;
     const uint16_t command = static_cast<uint16_t>(datagram[2] | datagram[3] << 8);
     if (datagram[0] != 'D' || datagram[1] != 'H' || command != kSearchRequest) continue;
     answered_.fetch_add(1);  // counted first, so a requester holding an answer sees it
     // Only the requester hears the answer.
     for (int copy = 0; copy < options_.copies; ++copy) {
-      ::sendto(socket_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&sender),
-               sender_length);
+      ::sendto(socket_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&sender), sender_length);
     }
   }
 }

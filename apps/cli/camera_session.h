@@ -14,18 +14,18 @@ namespace lumvara::cli {
 
 // Exit codes of every sub-command.
 enum ExitCode {
-    kExitOk = 0,
-    kExitFailure = 1,
-    kExitBadInput = 2,
-    kExitUnreachable = 3,
-    kExitRefused = 4,
+  kExitOk = 0,
+  kExitFailure = 1,
+  kExitBadInput = 2,
+  kExitUnreachable = 3,
+  kExitRefused = 4,
 };
 
 struct CameraTarget {
-    std::string host;
-    int port = 0;
-    std::string user;
-    std::string pwd;
+  std::string host;
+  int port = 0;
+  std::string user;
+  std::string pwd;
 };
 
 // "HOST:PORT" (port 1..65535). False with a reason otherwise.
@@ -35,39 +35,39 @@ bool parseHostPort(const std::string& text, CameraTarget& target, std::string& e
 bool checkTargetFields(const CameraTarget& target, std::string& error);
 
 class CameraSession {
-public:
-    explicit CameraSession(const CameraTarget& target);
-    ~CameraSession();
-    CameraSession(const CameraSession&) = delete;
-    CameraSession& operator=(const CameraSession&) = delete;
+ public:
+  explicit CameraSession(const CameraTarget& target);
+  ~CameraSession();
+  CameraSession(const CameraSession&) = delete;
+  CameraSession& operator=(const CameraSession&) = delete;
 
-    void* handle() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
+  void* handle() const { return handle_; }
+  bool valid() const { return handle_ != nullptr; }
 
-    // Live-stream events: waits until one of `codes` has been seen (also
-    // earlier); returns it, or -1 on time-out.
-    int waitForEvent(std::initializer_list<int> codes, int timeoutMs);
-    bool sawEvent(int code);
+  // Live-stream events: waits until one of `codes` has been seen (also
+  // earlier); returns it, or -1 on time-out.
+  int waitForEvent(std::initializer_list<int> codes, int timeoutMs);
+  bool sawEvent(int code);
 
-    // Installs the parameter callbacks; then the waits below work.
-    void listenForParams();
-    // The latest record reported under `code`, waiting up to timeoutMs.
-    bool waitForRecord(int code, std::vector<uint8_t>& record, int timeoutMs);
-    // The result (0 accepted, -1 refused) of the latest set under `code`.
-    bool waitForResult(int code, int& result, int timeoutMs);
-    void forgetRecord(int code);
+  // Installs the parameter callbacks; then the waits below work.
+  void listenForParams();
+  // The latest record reported under `code`, waiting up to timeoutMs.
+  bool waitForRecord(int code, std::vector<uint8_t>& record, int timeoutMs);
+  // The result (0 accepted, -1 refused) of the latest set under `code`.
+  bool waitForResult(int code, int& result, int timeoutMs);
+  void forgetRecord(int code);
 
-private:
-    static int onEvent(int event, void* context);
-    static int onParamData(int code, const void* record, int size, void* context);
-    static int onParamResult(int code, int result);
+ private:
+  static int onEvent(int event, void* context);
+  static int onParamData(int code, const void* record, int size, void* context);
+  static int onParamResult(int code, int result);
 
-    void* handle_ = nullptr;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<int> events_;
-    std::map<int, std::vector<uint8_t>> records_;
-    std::map<int, int> results_;
+  void* handle_ = nullptr;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<int> events_;
+  std::map<int, std::vector<uint8_t>> records_;
+  std::map<int, int> results_;
 };
 
 }  // namespace lumvara::cli

@@ -10,32 +10,32 @@
 namespace lumvara::cli {
 
 struct SearchOptions {
-    double seconds = 3;
-    bool json = false;
+  double seconds = 3;
+  bool json = false;
 };
 int runSearch(const SearchOptions& options);
 
 struct LiveOptions {
-    CameraTarget target;
-    int stream = 0;
-    double seconds = 10;
-    std::string out;
+  CameraTarget target;
+  int stream = 0;
+  double seconds = 10;
+  std::string out;
 };
 int runLive(const LiveOptions& options);
 
 struct AudioOptions {
-    CameraTarget target;
-    int stream = 2;
-    double seconds = 10;
-    std::string out;
+  CameraTarget target;
+  int stream = 2;
+  double seconds = 10;
+  std::string out;
 };
 int runAudio(const AudioOptions& options);
 
 struct ParamsOptions {
-    CameraTarget target;
-    std::string group;
-    std::vector<std::string> assignments;  // set only
-    bool json = false;
+  CameraTarget target;
+  std::string group;
+  std::vector<std::string> assignments;  // set only
+  bool json = false;
 };
 int runParamsGet(const ParamsOptions& options);
 int runParamsSet(const ParamsOptions& options);
@@ -45,20 +45,20 @@ int runAlias(const CameraTarget& target, const std::string& name);
 int runReboot(const CameraTarget& target);
 
 struct RecordsListOptions {
-    CameraTarget target;
-    std::string from;
-    std::string to;
-    bool json = false;
+  CameraTarget target;
+  std::string from;
+  std::string to;
+  bool json = false;
 };
 int runRecordsList(const RecordsListOptions& options);
 
 struct RecordsPlayOptions {
-    CameraTarget target;
-    std::string name;
-    int offset = 0;
-    std::string out;
-    bool wholeFrames = false;
-    double seconds = 60;
+  CameraTarget target;
+  std::string name;
+  int offset = 0;
+  std::string out;
+  bool wholeFrames = false;
+  double seconds = 60;
 };
 int runRecordsPlay(const RecordsPlayOptions& options);
 

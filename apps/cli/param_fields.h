@@ -12,19 +12,19 @@
 namespace lumvara::cli {
 
 struct ParamField {
-    const char* name;
-    size_t offset;
-    size_t size;  // text: bytes of the field; integer: 0
-    bool isText() const { return size > 0; }
+  const char* name;
+  size_t offset;
+  size_t size;  // text: bytes of the field; integer: 0
+  bool isText() const { return size > 0; }
 };
 
 struct ParamGroup {
-    const char* name;
-    int getCode;     // -1: cannot be read
-    int reportCode;  // code the record is reported under
-    int setCode;     // -1: cannot be written
-    size_t recordSize;
-    std::vector<ParamField> fields;
+  const char* name;
+  int getCode;     // -1: cannot be read
+  int reportCode;  // code the record is reported under
+  int setCode;     // -1: cannot be written
+  size_t recordSize;
+  std::vector<ParamField> fields;
 };
 
 // Every group by name; null when unknown.

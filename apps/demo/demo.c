@@ -33,29 +33,47 @@ static void on_signal(int signal_number) {
 
 static const char* event_text(int event) {
   switch (event) {
-    case 0: return "connecting";
-    case 100: return "connected, live request sent";
-    case 101: return "connect failed, will retry";
-    case 1: return "login refused: user or password wrong";
-    case 2: return "refused: too many connections";
-    case 3: return "refused: request type error";
-    case 4: return "camera reports video loss";
-    case 32: return "motion alarm";
-    case 33: return "input alarm";
-    case 34: return "motion alarm over";
-    case 35: return "input alarm over";
-    default: return "unknown event";
+    case 0:
+      return "connecting";
+    case 100:
+      return "connected, live request sent";
+    case 101:
+      return "connect failed, will retry";
+    case 1:
+      return "login refused: user or password wrong";
+    case 2:
+      return "refused: too many connections";
+    case 3:
+      return "refused: request type error";
+    case 4:
+      return "camera reports video loss";
+    case 32:
+      return "motion alarm";
+    case 33:
+      return "input alarm";
+    case 34:
+      return "motion alarm over";
+    case 35:
+      return "input alarm over";
+    default:
+      return "unknown event";
   }
 }
 
 static const char* kind_text(int kind) {
   switch (kind) {
-    case 0: return "H.264 key";
-    case 1: return "H.264";
-    case 3: return "JPEG";
-    case 6: return "ADPCM audio";
-    case 7: return "A-law audio";
-    default: return "other";
+    case 0:
+      return "H.264 key";
+    case 1:
+      return "H.264";
+    case 3:
+      return "JPEG";
+    case 6:
+      return "ADPCM audio";
+    case 7:
+      return "A-law audio";
+    default:
+      return "other";
   }
 }
 
@@ -98,8 +116,8 @@ static void print_second(int second) {
   for (kind = 0; kind < kKindSlots; ++kind) {
     if (g_stats.frames[kind] == 0) continue;
     any = 1;
-    printf("  kind %d (%s): %lu frames/s, %llu bytes, %.1f kbit/s", kind, kind_text(kind),
-           g_stats.frames[kind], g_stats.bytes[kind], (double)g_stats.bytes[kind] * 8.0 / 1000.0);
+    printf("  kind %d (%s): %lu frames/s, %llu bytes, %.1f kbit/s", kind, kind_text(kind), g_stats.frames[kind],
+           g_stats.bytes[kind], (double)g_stats.bytes[kind] * 8.0 / 1000.0);
     g_stats.frames[kind] = 0;
     g_stats.bytes[kind] = 0;
   }
@@ -168,8 +186,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, NULL);
   sigaction(SIGTERM, &action, NULL);
 
-  printf("lumvara-demo: live stream %d of %s:%d for %d s\n", stream_id, info.host, (int)info.port,
-         seconds);
+  printf("lumvara-demo: live stream %d of %s:%d for %d s\n", stream_id, info.host, (int)info.port, seconds);
   fflush(stdout);
   device_net_work_init();
   device = device_net_work_createInstance(info);

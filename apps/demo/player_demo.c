@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
 
   /* The window and the player, then the camera, which starts delivering. */
   x_player_initPlayLib();
-  window = lumvara_window_create(headless ? LUMVARA_WINDOW_HEADLESS : LUMVARA_WINDOW_SDL, "lumvara-player-demo",
-                                 640, 360);
+  window =
+      lumvara_window_create(headless ? LUMVARA_WINDOW_HEADLESS : LUMVARA_WINDOW_SDL, "lumvara-player-demo", 640, 360);
   player = x_player_createPlayInstance(LUMVARA_PLAYER_H264);
   if (window == NULL || player == NULL) {
     fprintf(stderr, "lumvara-player-demo: cannot create the %s\n", window == NULL ? "window" : "player");

@@ -21,8 +21,9 @@ typedef long (*RegistrationCall)(void);
 static const char kLibraryName[] = "liblumvara.so.0";
 
 static void usage(FILE* out) {
-  fprintf(out, "usage: lumvara-regsvr [-u] [PATH_TO_LIBRARY]\n"
-               "  registers the library (or with -u unregisters it) in the per-user registry\n");
+  fprintf(out,
+          "usage: lumvara-regsvr [-u] [PATH_TO_LIBRARY]\n"
+          "  registers the library (or with -u unregisters it) in the per-user registry\n");
 }
 
 /* The folder of this program, with a trailing slash; empty when unknown. */

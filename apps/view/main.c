@@ -67,9 +67,8 @@ static long long now_ms(void) {
 /* The control's events and properties by name, for printing what the sink
    hears; the DISPIDs come from the control itself. */
 static const char* const kEventNames[] = {"MessageNotify", "OnCameraSearched"};
-static const char* const kPropertyNames[] = {"SoundState",  "TalkState",     "RecordState",
-                                             "VideoState",  "RecFilePath",   "RecFileLen",
-                                             "RecTimeLen",  "ReservedSpace", "RecCover"};
+static const char* const kPropertyNames[] = {"SoundState", "TalkState",  "RecordState",   "VideoState", "RecFilePath",
+                                             "RecFileLen", "RecTimeLen", "ReservedSpace", "RecCover"};
 #define COUNT(array) (sizeof(array) / sizeof((array)[0]))
 
 typedef struct Viewer {
@@ -82,7 +81,7 @@ typedef struct Viewer {
   int property_ids[COUNT(kPropertyNames)];
   int full_screen, flip, osd_on;
   int quit;
-  int pictures_seen;        /* a camera picture has been in the window */
+  int pictures_seen;          /* a camera picture has been in the window */
   long long last_progress_ms; /* SD playback: the latest progress notice, 0 before one */
   unsigned long changes_at_last_second;
   LumvaraWindow counted_window; /* the window whose drawing the title counts */
@@ -377,8 +376,8 @@ static void toggle_property_page(Viewer* viewer) {
   } else {
     int width = 0, height = 0;
     lumvara_window_get_rect(viewer->window, NULL, NULL, &width, &height);
-    viewer->page = lumvara_property_page_create(viewer->window, 0, height / 2, width > 0 ? width : 1,
-                                                height > 1 ? height / 2 : 1);
+    viewer->page =
+        lumvara_property_page_create(viewer->window, 0, height / 2, width > 0 ? width : 1, height > 1 ? height / 2 : 1);
     if (viewer->page == NULL) {
       complain("the property page cannot be shown");
       return;
@@ -397,9 +396,17 @@ static const struct {
   long key;
   KeyAction action;
 } kKeys[] = {
-    {'S', take_snapshot}, {'R', toggle_recording},   {'A', toggle_sound},  {'T', toggle_talk},
-    {'M', toggle_flip},   {'O', toggle_osd},         {'F', toggle_full_screen},
-    {'P', choose_folder}, {'I', toggle_property_page}, {'Q', quit},        {27, quit},
+    {'S', take_snapshot},
+    {'R', toggle_recording},
+    {'A', toggle_sound},
+    {'T', toggle_talk},
+    {'M', toggle_flip},
+    {'O', toggle_osd},
+    {'F', toggle_full_screen},
+    {'P', choose_folder},
+    {'I', toggle_property_page},
+    {'Q', quit},
+    {27, quit},
 };
 
 static void on_key(Viewer* viewer, long key) {
@@ -420,10 +427,17 @@ static void on_window_event(LumvaraWindow window, int event, long a, long b, voi
   (void)window;
   (void)b;
   switch (event) {
-    case LUMVARA_WINDOW_EVENT_CLOSE: viewer->quit = 1; break;
-    case LUMVARA_WINDOW_EVENT_SIZE: layout(viewer); break;
-    case LUMVARA_WINDOW_EVENT_KEY: on_key(viewer, a); break;
-    default: break;
+    case LUMVARA_WINDOW_EVENT_CLOSE:
+      viewer->quit = 1;
+      break;
+    case LUMVARA_WINDOW_EVENT_SIZE:
+      layout(viewer);
+      break;
+    case LUMVARA_WINDOW_EVENT_KEY:
+      on_key(viewer, a);
+      break;
+    default:
+      break;
   }
 }
 
@@ -565,14 +579,14 @@ static int open_all(Viewer* viewer) {
   lumvara_control_advise(viewer->control, on_control_event, viewer);
 
   if (is_playback(viewer)) {
-    const LumvaraVariant args[] = {string_arg(options->user),   string_arg(options->pwd),
-                                   string_arg(options->host),   long_arg(options->port),
-                                   string_arg(options->sd_file), long_arg(options->mjpeg ? MJPEG_STREAM_ID : options->stream)};
+    const LumvaraVariant args[] = {
+        string_arg(options->user),    string_arg(options->pwd),
+        string_arg(options->host),    long_arg(options->port),
+        string_arg(options->sd_file), long_arg(options->mjpeg ? MJPEG_STREAM_ID : options->stream)};
     if (call(viewer, "SdRecordFilePlay", args, (int)COUNT(args)) != 0) return VIEW_EXIT_FAILURE;
   } else {
-    const LumvaraVariant args[] = {string_arg(options->user), string_arg(options->pwd),
-                                   string_arg(options->host), long_arg(options->port),
-                                   long_arg(options->stream), long_arg(CAMERA_AUDIO_STREAM)};
+    const LumvaraVariant args[] = {string_arg(options->user), string_arg(options->pwd),  string_arg(options->host),
+                                   long_arg(options->port),   long_arg(options->stream), long_arg(CAMERA_AUDIO_STREAM)};
     if (call(viewer, "PlayVideo", args, (int)COUNT(args)) != 0) return VIEW_EXIT_FAILURE;
   }
   update_title(viewer);

@@ -59,8 +59,7 @@ static int parse_seconds(const char* text, double* out) {
   double value;
   errno = 0;
   value = strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !isfinite(value) || value <= 0 ||
-      value > 86400 * 365.0) {
+  if (errno != 0 || end == text || *end != '\0' || !isfinite(value) || value <= 0 || value > 86400 * 365.0) {
     return 0;
   }
   *out = value;
@@ -90,12 +89,10 @@ static int parse_size(const char* text, ViewOptions* options) {
   if (length == 0 || length >= sizeof width) return 0;
   memcpy(width, text, length);
   width[length] = '\0';
-  return parse_int(width, 16, 16384, &options->width) &&
-         parse_int(x + 1, 16, 16384, &options->height);
+  return parse_int(width, 16, 16384, &options->width) && parse_int(x + 1, 16, 16384, &options->height);
 }
 
-int view_parse_options(int argc, char** argv, ViewOptions* options, int* help, char* error,
-                       size_t error_size) {
+int view_parse_options(int argc, char** argv, ViewOptions* options, int* help, char* error, size_t error_size) {
   int i;
   int have_camera = 0;
   memset(options, 0, sizeof *options);

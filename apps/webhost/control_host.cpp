@@ -25,9 +25,12 @@ constexpr int kJpegQuality = 90;
 
 json FromVariant(const LumvaraVariant& v) {
   switch (v.vt) {
-    case LUMVARA_VT_I4: return v.lVal;
-    case LUMVARA_VT_BSTR: return v.bstrVal ? json(v.bstrVal) : json("");
-    default: return nullptr;
+    case LUMVARA_VT_I4:
+      return v.lVal;
+    case LUMVARA_VT_BSTR:
+      return v.bstrVal ? json(v.bstrVal) : json("");
+    default:
+      return nullptr;
   }
 }
 
@@ -73,10 +76,14 @@ std::string Base64(const std::string& bytes) {
 
 std::string InvokeError(long code) {
   switch (code) {
-    case LUMVARA_DISP_E_MEMBERNOTFOUND: return "unknown member";
-    case LUMVARA_DISP_E_TYPEMISMATCH: return "wrong argument type";
-    case LUMVARA_DISP_E_BADPARAMCOUNT: return "wrong number of arguments";
-    default: return "call failed";
+    case LUMVARA_DISP_E_MEMBERNOTFOUND:
+      return "unknown member";
+    case LUMVARA_DISP_E_TYPEMISMATCH:
+      return "wrong argument type";
+    case LUMVARA_DISP_E_BADPARAMCOUNT:
+      return "wrong number of arguments";
+    default:
+      return "call failed";
   }
 }
 
@@ -165,8 +172,10 @@ void ControlHost::RunTasks() {
 
 void ControlHost::Reply(int64_t requestId, bool ok, const json& value, const std::string& error) {
   json reply = {{"id", requestId}, {"ok", ok}};
-  if (ok) reply["result"] = value;
-  else reply["error"] = error;
+  if (ok)
+    reply["result"] = value;
+  else
+    reply["error"] = error;
   link_->SendText(reply.dump());
 }
 
@@ -175,8 +184,7 @@ void ControlHost::Call(int64_t requestId, std::string name, json args) {
     const Member* method = library_.Method(name);
     if (method == nullptr) return Reply(requestId, false, nullptr, "unknown method '" + name + "'");
     if (!args.is_array() || args.size() != method->params.size()) {
-      return Reply(requestId, false, nullptr, name + " takes " + std::to_string(method->params.size()) +
-                                                  " arguments");
+      return Reply(requestId, false, nullptr, name + " takes " + std::to_string(method->params.size()) + " arguments");
     }
     std::vector<LumvaraVariant> variants(args.size());
     std::vector<std::string> texts(args.size());
@@ -244,8 +252,7 @@ void ControlHost::PictureDrawn() { pageReady_ = true; }
 
 json ControlHost::ReadProperty(const Member& property) {
   LumvaraVariant v{};
-  if (lumvara_control_invoke(control_, property.dispid, LUMVARA_DISPATCH_PROPERTYGET, nullptr, 0, &v) !=
-      LUMVARA_S_OK) {
+  if (lumvara_control_invoke(control_, property.dispid, LUMVARA_DISPATCH_PROPERTYGET, nullptr, 0, &v) != LUMVARA_S_OK) {
     return nullptr;
   }
   json value = FromVariant(v);
@@ -262,7 +269,8 @@ void ControlHost::OnSink(int kind, int dispid, const LumvaraVariant* args, int a
     const Member* property = library_.PropertyById(dispid);
     if (property == nullptr) return;
     link_->SendText(
-        json{{"op", "property"}, {"control", id_}, {"name", property->name}, {"value", ReadProperty(*property)}}.dump());
+        json{{"op", "property"}, {"control", id_}, {"name", property->name}, {"value", ReadProperty(*property)}}
+            .dump());
     return;
   }
   const Member* event = library_.EventById(dispid);

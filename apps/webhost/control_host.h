@@ -77,8 +77,7 @@ class ControlHost {
   // video window while that is full screen (a top-level window of its own).
   LumvaraWindow ShownWindow();
   void OnSink(int kind, int dispid, const LumvaraVariant* args, int argc);
-  static void Sink(LumvaraControl control, int kind, int dispid, const LumvaraVariant* args, int argc,
-                   void* context);
+  static void Sink(LumvaraControl control, int kind, int dispid, const LumvaraVariant* args, int argc, void* context);
   void Reply(int64_t requestId, bool ok, const nlohmann::json& value, const std::string& error);
   nlohmann::json ReadProperty(const Member& property);
 

@@ -17,11 +17,12 @@ struct OpName {
 };
 
 constexpr OpName kOps[] = {
-    {"create", PageOp::kCreate, true},     {"call", PageOp::kCall, true},   {"put", PageOp::kPut, true},
-    {"playDemo", PageOp::kPlayDemo, true}, {"destroy", PageOp::kDestroy, true}, {"drawn", PageOp::kDrawn, false},
-    {"mouse", PageOp::kMouse, false},      {"key", PageOp::kKey, false},    {"resize", PageOp::kResize, false},
-    {"records", PageOp::kRecords, true},   {"screen", PageOp::kScreen, false},
-    {"propertyPage", PageOp::kPropertyPage, true},
+    {"create", PageOp::kCreate, true},   {"call", PageOp::kCall, true},
+    {"put", PageOp::kPut, true},         {"playDemo", PageOp::kPlayDemo, true},
+    {"destroy", PageOp::kDestroy, true}, {"drawn", PageOp::kDrawn, false},
+    {"mouse", PageOp::kMouse, false},    {"key", PageOp::kKey, false},
+    {"resize", PageOp::kResize, false},  {"records", PageOp::kRecords, true},
+    {"screen", PageOp::kScreen, false},  {"propertyPage", PageOp::kPropertyPage, true},
 };
 
 bool Text(const json& object, const char* key, size_t maxBytes, std::string* out) {

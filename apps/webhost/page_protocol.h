@@ -28,7 +28,18 @@
 namespace lumvara::webhost {
 
 enum class PageOp {
-  kCreate, kCall, kPut, kPlayDemo, kDestroy, kDrawn, kMouse, kKey, kResize, kRecords, kScreen, kPropertyPage
+  kCreate,
+  kCall,
+  kPut,
+  kPlayDemo,
+  kDestroy,
+  kDrawn,
+  kMouse,
+  kKey,
+  kResize,
+  kRecords,
+  kScreen,
+  kPropertyPage
 };
 
 // A calendar time of a records request.

@@ -20,9 +20,7 @@ int OnFile(const char* name, const char*, int size, void* context) {
   return 0;
 }
 
-void Copy(char* field, size_t capacity, const std::string& text) {
-  std::strncpy(field, text.c_str(), capacity - 1);
-}
+void Copy(char* field, size_t capacity, const std::string& text) { std::strncpy(field, text.c_str(), capacity - 1); }
 
 }  // namespace
 

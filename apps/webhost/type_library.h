@@ -21,7 +21,7 @@ struct Param {
 struct Member {
   std::string name;
   int dispid = 0;
-  std::vector<Param> params;      // methods and events
+  std::vector<Param> params;           // methods and events
   ValueType type = ValueType::kEmpty;  // a method's result, a property's value
 };
 

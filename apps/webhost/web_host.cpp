@@ -145,9 +145,7 @@ class PageSession : public PageLink, public std::enable_shared_from_this<PageSes
     Read();
   }
 
-  void Read() {
-    ws_.async_read(buffer_, beast::bind_front_handler(&PageSession::OnRead, shared_from_this()));
-  }
+  void Read() { ws_.async_read(buffer_, beast::bind_front_handler(&PageSession::OnRead, shared_from_this())); }
 
   void OnRead(beast::error_code ec, size_t) {
     if (ec) return Close();  // closed, dropped, or a message over the limit
@@ -174,14 +172,22 @@ class PageSession : public PageLink, public std::enable_shared_from_this<PageSes
     if (it == controls_.end()) return Error(request.id, "no such control");
     ControlHost& control = *it->second;
     switch (request.op) {
-      case PageOp::kCall: return control.Call(request.id.get<int64_t>(), request.name, request.args);
-      case PageOp::kPut: return control.Put(request.id.get<int64_t>(), request.name, request.value);
-      case PageOp::kPlayDemo: return PlayDemo(request, control);
-      case PageOp::kDrawn: return control.PictureDrawn();
-      case PageOp::kMouse: return control.Mouse(request.x, request.y, request.button, request.clicks);
-      case PageOp::kKey: return control.Key(request.key);
-      case PageOp::kResize: return control.Resize(request.width, request.height);
-      case PageOp::kScreen: return control.Screen(request.width, request.height);
+      case PageOp::kCall:
+        return control.Call(request.id.get<int64_t>(), request.name, request.args);
+      case PageOp::kPut:
+        return control.Put(request.id.get<int64_t>(), request.name, request.value);
+      case PageOp::kPlayDemo:
+        return PlayDemo(request, control);
+      case PageOp::kDrawn:
+        return control.PictureDrawn();
+      case PageOp::kMouse:
+        return control.Mouse(request.x, request.y, request.button, request.clicks);
+      case PageOp::kKey:
+        return control.Key(request.key);
+      case PageOp::kResize:
+        return control.Resize(request.width, request.height);
+      case PageOp::kScreen:
+        return control.Screen(request.width, request.height);
       case PageOp::kPropertyPage:
         return control.PropertyPage(request.id.get<int64_t>(), request.width, request.height);
       case PageOp::kDestroy: {
@@ -193,7 +199,8 @@ class PageSession : public PageLink, public std::enable_shared_from_this<PageSes
         return;
       }
       case PageOp::kCreate:
-      case PageOp::kRecords: break;
+      case PageOp::kRecords:
+        break;
     }
   }
 
@@ -401,11 +408,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     response.keep_alive(!close && response.keep_alive());
     response.prepare_payload();
     auto shared = std::make_shared<Response>(std::move(response));
-    http::async_write(stream_, *shared,
-                      [self = shared_from_this(), shared](beast::error_code ec, size_t) {
-                        if (ec || !shared->keep_alive()) return self->Close();
-                        self->Read();
-                      });
+    http::async_write(stream_, *shared, [self = shared_from_this(), shared](beast::error_code ec, size_t) {
+      if (ec || !shared->keep_alive()) return self->Close();
+      self->Read();
+    });
   }
 
   void Close() {
@@ -423,19 +429,19 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 }  // namespace
 
 void WebHost::Impl::Accept(tcp::acceptor& acceptor) {
-  acceptor.async_accept(net::make_strand(ioc), [self = shared_from_this(), &acceptor](beast::error_code ec,
-                                                                                       tcp::socket socket) {
-    if (self->stopping) return;
-    if (!ec) {
-      // Pictures, events and answers go out as soon as they are written: a
-      // message's last segment must not wait for the page's delayed
-      // acknowledgement of the one before.
-      beast::error_code ignored;
-      socket.set_option(tcp::no_delay(true), ignored);
-      std::make_shared<HttpSession>(std::move(socket), self)->Start();
-    }
-    self->Accept(acceptor);
-  });
+  acceptor.async_accept(net::make_strand(ioc),
+                        [self = shared_from_this(), &acceptor](beast::error_code ec, tcp::socket socket) {
+                          if (self->stopping) return;
+                          if (!ec) {
+                            // Pictures, events and answers go out as soon as they are written: a
+                            // message's last segment must not wait for the page's delayed
+                            // acknowledgement of the one before.
+                            beast::error_code ignored;
+                            socket.set_option(tcp::no_delay(true), ignored);
+                            std::make_shared<HttpSession>(std::move(socket), self)->Start();
+                          }
+                          self->Accept(acceptor);
+                        });
 }
 
 WebHost::WebHost(HostOptions options) : impl_(std::make_shared<Impl>(std::move(options))) {}

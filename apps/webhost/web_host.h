@@ -18,12 +18,12 @@ struct HostOptions {
   std::string demoCamera;                 // HOST:PORT the demo page plays on load, or empty
   std::string demoUser;
   std::string demoPwd;
-  std::string registry;                   // registry file consulted before creating a control
-  std::string token;                      // the launch token; empty: a random one
+  std::string registry;  // registry file consulted before creating a control
+  std::string token;     // the launch token; empty: a random one
   int maxPages = 8;
   int maxControlsPerPage = 16;
   size_t maxMessageBytes = 64 * 1024;
-  bool stopOnSignals = false;             // SIGINT and SIGTERM end Run()
+  bool stopOnSignals = false;  // SIGINT and SIGTERM end Run()
 };
 
 class WebHost {

@@ -45,7 +45,7 @@ BENCHMARK(BM_PropertyGet);
 
 void BM_InvokePlayVideoArguments(benchmark::State& state) {
   NullTarget target;
-  const LumvaraVariant args[] = {{LUMVARA_VT_BSTR, 0, "admin"}, {LUMVARA_VT_BSTR, 0, "password"},
+  const LumvaraVariant args[] = {{LUMVARA_VT_BSTR, 0, "admin"},     {LUMVARA_VT_BSTR, 0, "password"},
                                  {LUMVARA_VT_BSTR, 0, "127.0.0.1"}, {LUMVARA_VT_I4, 8080, nullptr},
                                  {LUMVARA_VT_I4, 0, nullptr},       {LUMVARA_VT_I4, 0, nullptr}};
   for (auto _ : state) {

@@ -102,8 +102,8 @@ RunResult RecordOnce(const std::string& base, bool syncToDisk) {
 // dd writing the same number of bytes, 1 MiB blocks.
 double DdOnce(const std::string& base, uint64_t bytes, bool syncToDisk) {
   const fs::path target = fs::path(base) / "lumvara-record-bench-dd.bin";
-  const std::string command = "dd if=/dev/zero of='" + target.string() + "' bs=1M count=" +
-                              std::to_string((bytes + (1 << 20) - 1) >> 20) +
+  const std::string command = "dd if=/dev/zero of='" + target.string() +
+                              "' bs=1M count=" + std::to_string((bytes + (1 << 20) - 1) >> 20) +
                               (syncToDisk ? " conv=fdatasync" : "") + " status=none";
   const auto begin = Clock::now();
   if (std::system(command.c_str()) != 0) std::abort();
@@ -142,8 +142,7 @@ void CompareWithDd(bool syncToDisk) {
   const double recorder = Median(recorderRates);
   const double dd = Median(ddRates);
   std::printf("%-11s recorder %8.1f MB/s   dd %8.1f MB/s   ratio %.2f   (%s, %d s of 4 Mb/s 720p + audio per run)\n",
-              syncToDisk ? "to disk:" : "page cache:", recorder, dd, recorder / dd, base.c_str(),
-              kStreamSeconds);
+              syncToDisk ? "to disk:" : "page cache:", recorder, dd, recorder / dd, base.c_str(), kStreamSeconds);
 }
 
 }  // namespace

@@ -13,8 +13,12 @@ constexpr VarType Str = VarType::kBstr;
 constexpr VarType None = VarType::kEmpty;
 
 constexpr ParamInfo kPlayVideoParams[] = {
-    {"user", Str, kConnectionFieldText}, {"pwd", Str, kConnectionFieldText}, {"ip", Str, kConnectionFieldText},
-    {"port", I4, 0},                     {"streamid", I4, 0},                {"audioid", I4, 0},
+    {"user", Str, kConnectionFieldText},
+    {"pwd", Str, kConnectionFieldText},
+    {"ip", Str, kConnectionFieldText},
+    {"port", I4, 0},
+    {"streamid", I4, 0},
+    {"audioid", I4, 0},
 };
 constexpr ParamInfo kSetFocusParams[] = {{"bFocus", I4, 0}};
 constexpr ParamInfo kSetFlipParams[] = {{"type", I4, 0}};
@@ -31,8 +35,12 @@ constexpr ParamInfo kSetAliasParams[] = {{"alias", Str, kAliasText}};
 
 constexpr ParamInfo kMessageNotifyParams[] = {{"lType", I4, 0}, {"lParame", I4, 0}};
 constexpr ParamInfo kOnCameraSearchedParams[] = {
-    {"iStatus", I4, 0},  {"pszDevName", Str, kUnboundedText}, {"pszIpAddr", Str, kUnboundedText},
-    {"iPort", I4, 0},    {"iCmdPort", I4, 0},                 {"iDataPort", I4, 0},
+    {"iStatus", I4, 0},
+    {"pszDevName", Str, kUnboundedText},
+    {"pszIpAddr", Str, kUnboundedText},
+    {"iPort", I4, 0},
+    {"iCmdPort", I4, 0},
+    {"iDataPort", I4, 0},
     {"iIsSameSubNet", I4, 0},
 };
 

@@ -93,8 +93,8 @@ long CheckArguments(std::span<const ParamInfo> params, const LumvaraVariant* arg
   return LUMVARA_S_OK;
 }
 
-long InvokeMethod(DispatchTarget& target, const MemberInfo& member, int flags, const LumvaraVariant* args,
-                  int argc, LumvaraVariant* result) {
+long InvokeMethod(DispatchTarget& target, const MemberInfo& member, int flags, const LumvaraVariant* args, int argc,
+                  LumvaraVariant* result) {
   if (!(flags & LUMVARA_DISPATCH_METHOD) || (flags & LUMVARA_DISPATCH_PROPERTYPUT)) {
     return LUMVARA_DISP_E_MEMBERNOTFOUND;
   }
@@ -105,8 +105,8 @@ long InvokeMethod(DispatchTarget& target, const MemberInfo& member, int flags, c
   return LUMVARA_S_OK;
 }
 
-long InvokeProperty(DispatchTarget& target, const MemberInfo& member, int flags, const LumvaraVariant* args,
-                    int argc, LumvaraVariant* result) {
+long InvokeProperty(DispatchTarget& target, const MemberInfo& member, int flags, const LumvaraVariant* args, int argc,
+                    LumvaraVariant* result) {
   if (flags & LUMVARA_DISPATCH_PROPERTYPUT) {
     if (argc != 1 || !args) return LUMVARA_DISP_E_BADPARAMCOUNT;
     if (!ArgumentFits(args[0], member.type)) return LUMVARA_DISP_E_TYPEMISMATCH;
@@ -144,8 +144,7 @@ std::string ConvertText(std::string_view text, size_t maxBytes) {
   return out;
 }
 
-long Invoke(DispatchTarget& target, int id, int flags, const LumvaraVariant* args, int argc,
-            LumvaraVariant* result) {
+long Invoke(DispatchTarget& target, int id, int flags, const LumvaraVariant* args, int argc, LumvaraVariant* result) {
   EmptyVariant(result);
   const MemberInfo* member = FindInterfaceMember(id);
   if (!member) return LUMVARA_DISP_E_MEMBERNOTFOUND;

@@ -58,8 +58,7 @@ std::string JsonString(std::string_view text) {
 }
 
 std::string JsonTypeFields(const char* key, VarType type) {
-  return JsonString(key) + ": " + JsonString(IdlTypeName(type)) + ", \"vt\": " +
-         std::to_string(static_cast<int>(type));
+  return JsonString(key) + ": " + JsonString(IdlTypeName(type)) + ", \"vt\": " + std::to_string(static_cast<int>(type));
 }
 
 std::string JsonParams(std::span<const ParamInfo> params) {
@@ -112,18 +111,19 @@ std::string BuildJson() {
   out += "  \"version\": " + JsonString(version) + ",\n";
   out += "  \"guid\": " + JsonString(kTypeLibraryGuid) + ",\n";
   out += "  \"interfaces\": [\n";
-  out += "    {\n      \"name\": " + JsonString(kDispatchInterfaceName) + ",\n      \"guid\": " +
-         JsonString(kDispatchInterfaceGuid) + ",\n      \"kind\": \"dispatch\",\n";
+  out += "    {\n      \"name\": " + JsonString(kDispatchInterfaceName) +
+         ",\n      \"guid\": " + JsonString(kDispatchInterfaceGuid) + ",\n      \"kind\": \"dispatch\",\n";
   out += JsonMemberList("methods", InterfaceMembers(), MemberKind::kMethod) + ",\n";
   out += JsonMemberList("properties", InterfaceMembers(), MemberKind::kProperty) + "\n    },\n";
-  out += "    {\n      \"name\": " + JsonString(kEventInterfaceName) + ",\n      \"guid\": " +
-         JsonString(kEventInterfaceGuid) + ",\n      \"kind\": \"events\",\n";
+  out += "    {\n      \"name\": " + JsonString(kEventInterfaceName) +
+         ",\n      \"guid\": " + JsonString(kEventInterfaceGuid) + ",\n      \"kind\": \"events\",\n";
   out += JsonMemberList("events", EventMembers(), MemberKind::kEvent) + "\n    }\n";
   out += "  ],\n";
   out += "  \"classes\": [\n";
   out += "    {\"name\": " + JsonString(kControlClassName) + ", \"guid\": " + JsonString(kControlClassGuid) +
-         ", \"progid\": " + JsonString(LUMVARA_CONTROL_PROGID) + ", \"interface\": " +
-         JsonString(kDispatchInterfaceName) + ", \"events\": " + JsonString(kEventInterfaceName) + "}\n";
+         ", \"progid\": " + JsonString(LUMVARA_CONTROL_PROGID) +
+         ", \"interface\": " + JsonString(kDispatchInterfaceName) + ", \"events\": " + JsonString(kEventInterfaceName) +
+         "}\n";
   out += "  ]\n}\n";
   return out;
 }
@@ -162,16 +162,16 @@ std::string TypeLibraryTypeScript() {
     out += "  " + std::string(e.name) + ": CustomEvent<" + TypeScriptEventDetail(e.params) + ">;\n";
   }
   out += "}\n\n";
-  out += "/** " + std::string(kDispatchInterfaceName) + " " + kDispatchInterfaceGuid + ", class " +
-         kControlClassName + " " + kControlClassGuid + " (" + LUMVARA_CONTROL_PROGID + ").\n";
+  out += "/** " + std::string(kDispatchInterfaceName) + " " + kDispatchInterfaceGuid + ", class " + kControlClassName +
+         " " + kControlClassGuid + " (" + LUMVARA_CONTROL_PROGID + ").\n";
   out += " *  Methods return Promises of their results; properties mirror the control's\n";
   out += " *  values; events arrive as DOM events and through the on<Event> handlers. */\n";
   out += "export interface " + std::string(kControlClassName) + " extends EventTarget {\n";
   for (const MemberInfo& m : InterfaceMembers()) {
     if (m.kind != MemberKind::kMethod) continue;
     if (*m.help) out += "  /** " + std::string(m.help) + " */\n";
-    out += "  " + std::string(m.name) + "(" + TypeScriptParams(m.params) + "): Promise<" +
-           TypeScriptTypeName(m.type) + ">;\n";
+    out += "  " + std::string(m.name) + "(" + TypeScriptParams(m.params) + "): Promise<" + TypeScriptTypeName(m.type) +
+           ">;\n";
   }
   out += "\n";
   for (const MemberInfo& m : InterfaceMembers()) {
@@ -184,18 +184,23 @@ std::string TypeLibraryTypeScript() {
   }
   // The typed overloads, then EventTarget's own so the interface still
   // extends it (other event names: "propertychange", "error").
-  out += "\n  addEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void, "
-         "options?: boolean | AddEventListenerOptions): void;\n";
-  out += "  addEventListener(type: string, listener: EventListenerOrEventListenerObject | null, "
-         "options?: boolean | AddEventListenerOptions): void;\n";
-  out += "  removeEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void, "
-         "options?: boolean | EventListenerOptions): void;\n";
-  out += "  removeEventListener(type: string, listener: EventListenerOrEventListenerObject | null, "
-         "options?: boolean | EventListenerOptions): void;\n";
+  out +=
+      "\n  addEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void, "
+      "options?: boolean | AddEventListenerOptions): void;\n";
+  out +=
+      "  addEventListener(type: string, listener: EventListenerOrEventListenerObject | null, "
+      "options?: boolean | AddEventListenerOptions): void;\n";
+  out +=
+      "  removeEventListener<K extends keyof LumvaraEventMap>(type: K, listener: (event: LumvaraEventMap[K]) => void, "
+      "options?: boolean | EventListenerOptions): void;\n";
+  out +=
+      "  removeEventListener(type: string, listener: EventListenerOrEventListenerObject | null, "
+      "options?: boolean | EventListenerOptions): void;\n";
   out += "}\n\n";
   out += "/** DISPIDs by name, as the type library numbers them. */\n";
   out += "export type LumvaraDispid = {\n";
-  for (const MemberInfo& m : InterfaceMembers()) out += "  " + std::string(m.name) + ": " + std::to_string(m.dispid) + ";\n";
+  for (const MemberInfo& m : InterfaceMembers())
+    out += "  " + std::string(m.name) + ": " + std::to_string(m.dispid) + ";\n";
   out += "};\n";
   return out;
 }

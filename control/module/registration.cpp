@@ -101,7 +101,7 @@ bool RegisterTypeLibrary(const std::string& registry_file) {
     r.SetValue(KeyPath({TypeLibKey(), "FLAGS"}), "", "0");
     r.SetValue(KeyPath({TypeLibKey(), "HELPDIR"}), "", FolderOf(json_path));
     const std::pair<const char*, const char*> interfaces[] = {{kDispatchInterfaceGuid, kDispatchInterfaceName},
-                                                               {kEventInterfaceGuid, kEventInterfaceName}};
+                                                              {kEventInterfaceGuid, kEventInterfaceName}};
     for (const auto& [iid, name] : interfaces) {
       const std::string key = KeyPath({"Interface", iid});
       r.DeleteKey(key);

@@ -48,8 +48,8 @@ enum { LUMVARA_SINK_EVENT = 1, LUMVARA_SINK_PROPERTY_CHANGED = 2 };
    is the event's and `args` its arguments in the order the type library
    declares them; for LUMVARA_SINK_PROPERTY_CHANGED, `dispid` is the
    property's and argc is 0. Strings in `args` live for the call only. */
-typedef void (*LumvaraEventSink)(LumvaraControl control, int kind, int dispid, const LumvaraVariant* args,
-                                 int argc, void* context);
+typedef void (*LumvaraEventSink)(LumvaraControl control, int kind, int dispid, const LumvaraVariant* args, int argc,
+                                 void* context);
 
 /* Creates a control as a child window of `parent` at x, y with the given
    size, and runs its window creation (video window, settings file). The
@@ -59,8 +59,8 @@ typedef void (*LumvaraEventSink)(LumvaraControl control, int kind, int dispid, c
    LUMVARA_CONTROL_PROGID. The caller owns the control and frees it with
    lumvara_control_destroy. Null for another ProgID, a parent that is not a
    window, or a size outside 1 ... 16384. */
-LUMVARA_API LumvaraControl lumvara_control_create(const char* progid, LumvaraWindow parent, int x, int y,
-                                                  int width, int height);
+LUMVARA_API LumvaraControl lumvara_control_create(const char* progid, LumvaraWindow parent, int x, int y, int width,
+                                                  int height);
 
 /* The DISPID of a method, property or event named `name`
    (case-insensitive), or -1 when there is none or the control does not

@@ -38,15 +38,15 @@ LUMVARA_STATIC_ASSERT(offsetof(DeviceConnectInfo, reserved) == 196, "reserved at
    A frame travels whole: header, then `length` payload bytes. Bytes marked
    unused are sent as zero and never read. */
 typedef struct StreamFrameHeader {
-  uint32_t magic;      /* always LUMVARA_FRAME_MAGIC */
-  uint8_t kind;        /* LUMVARA_FRAME_KIND_*; read unsigned (values above 127 occur) */
+  uint32_t magic; /* always LUMVARA_FRAME_MAGIC */
+  uint8_t kind;   /* LUMVARA_FRAME_KIND_*; read unsigned (values above 127 occur) */
   uint8_t unused5;
   uint16_t unused6;
-  uint32_t time;       /* camera: seconds since 1970 UTC; talk: sender's millisecond tick */
-  uint32_t seq;        /* talk frames: sequence number; not read from the camera */
-  uint32_t length;     /* payload bytes after the header, at most LUMVARA_FRAME_MAX_PAYLOAD */
+  uint32_t time;   /* camera: seconds since 1970 UTC; talk: sender's millisecond tick */
+  uint32_t seq;    /* talk frames: sequence number; not read from the camera */
+  uint32_t length; /* payload bytes after the header, at most LUMVARA_FRAME_MAX_PAYLOAD */
   uint8_t unused20[5];
-  int8_t zone;         /* hours: local display time is time - zone * 3600 */
+  int8_t zone; /* hours: local display time is time - zone * 3600 */
   uint8_t unused26[6];
 } StreamFrameHeader;
 
@@ -63,35 +63,35 @@ LUMVARA_STATIC_ASSERT(offsetof(StreamFrameHeader, zone) == 25, "zone at 25");
 
 /* Frame kinds. */
 enum {
-  LUMVARA_FRAME_KIND_H264_KEY = 0,       /* H.264 key frame: a decoder can start here */
-  LUMVARA_FRAME_KIND_H264 = 1,           /* H.264 frame depending on earlier ones */
-  LUMVARA_FRAME_KIND_JPEG = 3,           /* one JPEG picture */
-  LUMVARA_FRAME_KIND_ADPCM = 6,          /* camera audio, IMA ADPCM, 512 bytes */
-  LUMVARA_FRAME_KIND_ALAW = 7,           /* camera audio, G.711 A-law, 960 bytes */
-  LUMVARA_FRAME_KIND_TALK = 8,           /* talk audio from the client to the camera */
-  LUMVARA_FRAME_KIND_MOTION_ALARM = 32,  /* motion alarm raised */
-  LUMVARA_FRAME_KIND_INPUT_ALARM = 33,   /* input (GPIO) alarm raised */
-  LUMVARA_FRAME_KIND_MOTION_OVER = 34,   /* motion alarm over */
-  LUMVARA_FRAME_KIND_INPUT_OVER = 35,    /* input alarm over */
-  LUMVARA_FRAME_KIND_LOGIN_REFUSED = 200,    /* user or password wrong */
-  LUMVARA_FRAME_KIND_TOO_MANY_USERS = 201,   /* camera's connection limit reached */
-  LUMVARA_FRAME_KIND_REQUEST_ERROR = 202,    /* request type error */
-  LUMVARA_FRAME_KIND_VIDEO_LOSS = 203        /* video loss at the camera */
+  LUMVARA_FRAME_KIND_H264_KEY = 0,         /* H.264 key frame: a decoder can start here */
+  LUMVARA_FRAME_KIND_H264 = 1,             /* H.264 frame depending on earlier ones */
+  LUMVARA_FRAME_KIND_JPEG = 3,             /* one JPEG picture */
+  LUMVARA_FRAME_KIND_ADPCM = 6,            /* camera audio, IMA ADPCM, 512 bytes */
+  LUMVARA_FRAME_KIND_ALAW = 7,             /* camera audio, G.711 A-law, 960 bytes */
+  LUMVARA_FRAME_KIND_TALK = 8,             /* talk audio from the client to the camera */
+  LUMVARA_FRAME_KIND_MOTION_ALARM = 32,    /* motion alarm raised */
+  LUMVARA_FRAME_KIND_INPUT_ALARM = 33,     /* input (GPIO) alarm raised */
+  LUMVARA_FRAME_KIND_MOTION_OVER = 34,     /* motion alarm over */
+  LUMVARA_FRAME_KIND_INPUT_OVER = 35,      /* input alarm over */
+  LUMVARA_FRAME_KIND_LOGIN_REFUSED = 200,  /* user or password wrong */
+  LUMVARA_FRAME_KIND_TOO_MANY_USERS = 201, /* camera's connection limit reached */
+  LUMVARA_FRAME_KIND_REQUEST_ERROR = 202,  /* request type error */
+  LUMVARA_FRAME_KIND_VIDEO_LOSS = 203      /* video loss at the camera */
 };
 
 /* Device event codes (first argument of DeviceEventCallback). */
 enum {
-  LUMVARA_EVENT_CONNECTING = 0,        /* the live stream is being (re)connected */
+  LUMVARA_EVENT_CONNECTING = 0, /* the live stream is being (re)connected */
   LUMVARA_EVENT_LOGIN_REFUSED = 1,
-  LUMVARA_EVENT_TOO_MANY_USERS = 2,    /* reconnection suspended */
-  LUMVARA_EVENT_REQUEST_ERROR = 3,     /* reconnection suspended */
-  LUMVARA_EVENT_VIDEO_LOSS = 4,        /* reconnection suspended */
+  LUMVARA_EVENT_TOO_MANY_USERS = 2, /* reconnection suspended */
+  LUMVARA_EVENT_REQUEST_ERROR = 3,  /* reconnection suspended */
+  LUMVARA_EVENT_VIDEO_LOSS = 4,     /* reconnection suspended */
   LUMVARA_EVENT_MOTION_ALARM = 32,
   LUMVARA_EVENT_INPUT_ALARM = 33,
   LUMVARA_EVENT_MOTION_OVER = 34,
   LUMVARA_EVENT_INPUT_OVER = 35,
-  LUMVARA_EVENT_CONNECTED = 100,       /* live request sent on a connected socket */
-  LUMVARA_EVENT_CONNECT_FAILED = 101   /* no address, refused or timed out; retried */
+  LUMVARA_EVENT_CONNECTED = 100,     /* live request sent on a connected socket */
+  LUMVARA_EVENT_CONNECT_FAILED = 101 /* no address, refused or timed out; retried */
 };
 
 /* ---- Command codes ----------------------------------------------------- */
@@ -335,13 +335,11 @@ LUMVARA_API int device_net_work_destroyInstance(void* handle);
 /* Live stream: frames arrive on the connection's receive thread; events 0,
    100 and 101 come from the keep-alive thread, the others from the receive
    thread. Returns 1 even when the camera is unreachable (see the events). */
-LUMVARA_API int device_net_work_startStream(void* handle, int stream_id,
-                                            DeviceDataCallback callback, void* context);
+LUMVARA_API int device_net_work_startStream(void* handle, int stream_id, DeviceDataCallback callback, void* context);
 LUMVARA_API int device_net_work_stopStream(void* handle);
 
 /* Camera audio on a connection of its own; 1 when the request was sent. */
-LUMVARA_API int device_net_work_startAudio(void* handle, int stream_id,
-                                           DeviceDataCallback callback, void* context);
+LUMVARA_API int device_net_work_startAudio(void* handle, int stream_id, DeviceDataCallback callback, void* context);
 LUMVARA_API int device_net_work_stopAudio(void* handle);
 
 /* Talk needs no start or stop: both return 0 and do nothing. */
@@ -353,31 +351,26 @@ LUMVARA_API int device_net_work_stopTalk(void* handle);
 LUMVARA_API int device_net_work_sendTalkData(void* handle, const char* data, int length);
 
 /* Returns 1 for a live handle. */
-LUMVARA_API int device_net_work_set_event_callback(void* handle, DeviceEventCallback callback,
-                                                   void* context);
+LUMVARA_API int device_net_work_set_event_callback(void* handle, DeviceEventCallback callback, void* context);
 
 /* Commands run one at a time on the device's command worker thread, which
    also calls the parameter callbacks. */
 LUMVARA_API int device_net_work_ptz(void* handle, int code);
 LUMVARA_API int device_net_work_param_callback(void* handle, ParamDataCallback data_callback,
-                                               ParamResultCallback result_callback,
-                                               void* context);
+                                               ParamResultCallback result_callback, void* context);
 /* `length` at most LUMVARA_COMMAND_PAYLOAD_MAX; longer payloads are refused. */
-LUMVARA_API int device_net_work_set_network(void* handle, int code, const char* payload,
-                                            int length);
+LUMVARA_API int device_net_work_set_network(void* handle, int code, const char* payload, int length);
 LUMVARA_API int device_net_work_get_network(void* handle, int code);
 
 /* Lists the camera's SD recordings between two local calendar times; one
    callback per file on the search thread. */
-LUMVARA_API int device_record_file_search_list(void* handle, int start_year, int start_month,
-                                               int start_day, int start_hour, int start_minute,
-                                               int start_second, int end_year, int end_month,
-                                               int end_day, int end_hour, int end_minute,
-                                               int end_second, RecordFileCallback callback,
-                                               void* context);
+LUMVARA_API int device_record_file_search_list(void* handle, int start_year, int start_month, int start_day,
+                                               int start_hour, int start_minute, int start_second, int end_year,
+                                               int end_month, int end_day, int end_hour, int end_minute, int end_second,
+                                               RecordFileCallback callback, void* context);
 /* SD playback: frames arrive on the playback connection's receive thread. */
-LUMVARA_API int device_record_file_start(void* handle, const char* file_name,
-                                         DeviceDataCallback callback, void* context);
+LUMVARA_API int device_record_file_start(void* handle, const char* file_name, DeviceDataCallback callback,
+                                         void* context);
 LUMVARA_API int device_record_file_stop(void* handle);
 /* Restarts the file at a byte offset of its frame stream. */
 LUMVARA_API int device_record_file_set_pos(void* handle, int offset);

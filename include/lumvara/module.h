@@ -117,9 +117,9 @@ LUMVARA_API int lumvara_module_class_id(const char* progid, LumvaraGuid* clsid);
 /* ---- Registry queries for hosts ------------------------------------------- */
 
 enum {
-  LUMVARA_REGISTRY_REGISTERED = 1,            /* ProgID -> class -> in-process server */
-  LUMVARA_REGISTRY_SAFE_FOR_SCRIPTING = 2,    /* the class implements that category */
-  LUMVARA_REGISTRY_SAFE_FOR_INITIALIZING = 4  /* the class implements that category */
+  LUMVARA_REGISTRY_REGISTERED = 1,           /* ProgID -> class -> in-process server */
+  LUMVARA_REGISTRY_SAFE_FOR_SCRIPTING = 2,   /* the class implements that category */
+  LUMVARA_REGISTRY_SAFE_FOR_INITIALIZING = 4 /* the class implements that category */
 };
 
 /* What the registry says about `progid`: LUMVARA_REGISTRY_* bits, 0 when
@@ -145,8 +145,7 @@ LUMVARA_API const char* lumvara_property_page_caption(void);
    given size, owned by the calling thread (which pumps its messages). Free
    it with lumvara_window_destroy. Null when `parent` is not a window or the
    size is outside 1 ... 16384. */
-LUMVARA_API LumvaraWindow lumvara_property_page_create(LumvaraWindow parent, int x, int y, int width,
-                                                       int height);
+LUMVARA_API LumvaraWindow lumvara_property_page_create(LumvaraWindow parent, int x, int y, int width, int height);
 
 LUMVARA_END_DECLS
 

@@ -38,14 +38,14 @@ typedef struct OsdStringRecord {
   uint8_t red;        /* text colour */
   uint8_t green;
   uint8_t blue;
-  uint8_t reserved;   /* not read */
-  int32_t left;       /* rectangle in picture pixels, used when `position` is none of the fixed ones */
+  uint8_t reserved; /* not read */
+  int32_t left;     /* rectangle in picture pixels, used when `position` is none of the fixed ones */
   int32_t top;
   int32_t right;
   int32_t bottom;
   char text[128];
-  int32_t mode;       /* LUMVARA_OSD_MODE_TIME_STAMP or any other value */
-  int32_t position;   /* LUMVARA_OSD_TOP_LEFT ... LUMVARA_OSD_CENTRE, or the rectangle */
+  int32_t mode;     /* LUMVARA_OSD_MODE_TIME_STAMP or any other value */
+  int32_t position; /* LUMVARA_OSD_TOP_LEFT ... LUMVARA_OSD_CENTRE, or the rectangle */
 } OsdStringRecord;
 
 LUMVARA_STATIC_ASSERT(sizeof(OsdStringRecord) == 188, "OsdStringRecord is 188 bytes");

@@ -18,10 +18,10 @@ LUMVARA_BEGIN_DECLS
    unchanged. Bytes the camera did not send read as zero. The texts are
    NUL-terminated when the camera terminated them: read them with a bound. */
 typedef struct SearchResultRecord {
-    char ip[86];                 /* 0: camera IP address, dotted text */
-    unsigned short port;         /* 86: camera port, little-endian on the wire */
-    unsigned char reserved[32];  /* 88: the camera's own */
-    char name[200];              /* 120: camera name, UTF-8 */
+  char ip[86];                /* 0: camera IP address, dotted text */
+  unsigned short port;        /* 86: camera port, little-endian on the wire */
+  unsigned char reserved[32]; /* 88: the camera's own */
+  char name[200];             /* 120: camera name, UTF-8 */
 } SearchResultRecord;
 
 LUMVARA_STATIC_ASSERT(sizeof(SearchResultRecord) == 320, "SearchResultRecord is 320 bytes");

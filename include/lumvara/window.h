@@ -20,17 +20,16 @@ enum {
 
 /* What a host hears about its top-level window. */
 enum {
-  LUMVARA_WINDOW_EVENT_CLOSE = 1,  /* the user closed it; the window still exists */
-  LUMVARA_WINDOW_EVENT_SIZE = 2,   /* new client size in a, b */
-  LUMVARA_WINDOW_EVENT_MOUSE = 3,  /* button press: a = x | y << 16 (client coordinates),
-                                      b = button (1 left, 3 right) | clicks << 8 */
-  LUMVARA_WINDOW_EVENT_KEY = 4     /* key press: a = virtual key code (13 Enter, 27 Escape,
-                                      letters and digits as upper-case ASCII) */
+  LUMVARA_WINDOW_EVENT_CLOSE = 1, /* the user closed it; the window still exists */
+  LUMVARA_WINDOW_EVENT_SIZE = 2,  /* new client size in a, b */
+  LUMVARA_WINDOW_EVENT_MOUSE = 3, /* button press: a = x | y << 16 (client coordinates),
+                                     b = button (1 left, 3 right) | clicks << 8 */
+  LUMVARA_WINDOW_EVENT_KEY = 4    /* key press: a = virtual key code (13 Enter, 27 Escape,
+                                     letters and digits as upper-case ASCII) */
 };
 
 /* Runs on the window's thread, from inside lumvara_window_pump/run. */
-typedef void (*LumvaraWindowEventHandler)(LumvaraWindow window, int event, long a, long b,
-                                          void* context);
+typedef void (*LumvaraWindowEventHandler)(LumvaraWindow window, int event, long a, long b, void* context);
 
 /* Creates a visible top-level window of `width` x `height` pixels owned by
    the calling thread, which must pump its messages. `kind` is one of
@@ -41,8 +40,7 @@ LUMVARA_API LumvaraWindow lumvara_window_create(int kind, const char* title, int
 
 /* Creates a visible child window at x, y (parent's client coordinates), for
    example to give a player part of a host window. Null on failure. */
-LUMVARA_API LumvaraWindow lumvara_window_create_child(LumvaraWindow parent, int x, int y, int width,
-                                                      int height);
+LUMVARA_API LumvaraWindow lumvara_window_create_child(LumvaraWindow parent, int x, int y, int width, int height);
 
 /* Destroys a window made by this API and its children. Call it on the
    window's thread. Returns 1, or 0 for an invalid handle. */
@@ -50,8 +48,8 @@ LUMVARA_API int lumvara_window_destroy(LumvaraWindow window);
 
 /* Installs the host's handler for a top-level window (null removes it).
    Returns 1, or 0 for an invalid handle. */
-LUMVARA_API int lumvara_window_set_event_handler(LumvaraWindow window,
-                                                 LumvaraWindowEventHandler handler, void* context);
+LUMVARA_API int lumvara_window_set_event_handler(LumvaraWindow window, LumvaraWindowEventHandler handler,
+                                                 void* context);
 
 /* Dispatches the calling thread's window messages (library windows, players'
    repaints, timers), waiting at most `timeout_ms` for the first one.
@@ -68,8 +66,7 @@ LUMVARA_API void lumvara_window_quit(void);
 
 /* Client size and position (x, y on the screen; any pointer may be null).
    Returns 1, or 0 for an invalid handle. */
-LUMVARA_API int lumvara_window_get_rect(LumvaraWindow window, int* x, int* y, int* width,
-                                        int* height);
+LUMVARA_API int lumvara_window_get_rect(LumvaraWindow window, int* x, int* y, int* width, int* height);
 
 /* Moves and resizes a window. Returns 1, or 0 on failure. */
 LUMVARA_API int lumvara_window_set_rect(LumvaraWindow window, int x, int y, int width, int height);
@@ -97,8 +94,8 @@ LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible);
    (pitch x height); when `buffer` is null or too small nothing is copied.
    Returns 0 for an invalid handle or a child window; width and height
    (either may be null) receive the size. */
-LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, long capacity,
-                                            int pitch, int* width, int* height);
+LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, long capacity, int pitch, int* width,
+                                            int* height);
 
 /* How many times a top-level window's pixels have been drawn on since it was
    created; a host that shows them elsewhere (a web page) copies them again

@@ -20,31 +20,31 @@
 namespace lumvara {
 
 class AddressResolver {
-public:
-    // `resolver` null: the system lookup. Tests inject one so that no name
-    // ever reaches DNS.
-    AddressResolver(std::string host, HostResolver resolver);
-    ~AddressResolver();
-    AddressResolver(const AddressResolver&) = delete;
-    AddressResolver& operator=(const AddressResolver&) = delete;
+ public:
+  // `resolver` null: the system lookup. Tests inject one so that no name
+  // ever reaches DNS.
+  AddressResolver(std::string host, HostResolver resolver);
+  ~AddressResolver();
+  AddressResolver(const AddressResolver&) = delete;
+  AddressResolver& operator=(const AddressResolver&) = delete;
 
-    // Starts the resolver thread.
-    void start();
-    // Asks the thread to end and waits at most `graceMs` for it; a thread
-    // still inside a lookup after that is abandoned. Idempotent.
-    void stop(unsigned graceMs = 100);
+  // Starts the resolver thread.
+  void start();
+  // Asks the thread to end and waits at most `graceMs` for it; a thread
+  // still inside a lookup after that is abandoned. Idempotent.
+  void stop(unsigned graceMs = 100);
 
-    // Set once an address has been produced; stays set afterwards.
-    bool resolved() const;
-    // The last address produced, or empty text.
-    std::string address() const;
+  // Set once an address has been produced; stays set afterwards.
+  bool resolved() const;
+  // The last address produced, or empty text.
+  std::string address() const;
 
-private:
-    struct State;
-    static void run(std::shared_ptr<State> state);
+ private:
+  struct State;
+  static void run(std::shared_ptr<State> state);
 
-    std::shared_ptr<State> state_;
-    std::thread thread_;
+  std::shared_ptr<State> state_;
+  std::thread thread_;
 };
 
 }  // namespace lumvara

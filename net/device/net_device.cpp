@@ -11,9 +11,9 @@ int CNetDevice::stopTalk() { return 0; }
 int CNetDevice::sendTalkData(const char*, int) { return 0; }
 int CNetDevice::setEventCallback(DeviceEventCallback, void*) { return 0; }
 int CNetDevice::ptz(int) { return 0; }
-int CNetDevice::recordFileSearchList(int, int, int, int, int, int, int, int, int, int, int, int,
-                                     RecordFileCallback, void*) {
-    return 0;
+int CNetDevice::recordFileSearchList(int, int, int, int, int, int, int, int, int, int, int, int, RecordFileCallback,
+                                     void*) {
+  return 0;
 }
 int CNetDevice::recordFileStart(const char*, DeviceDataCallback, void*) { return 0; }
 int CNetDevice::recordFileStop() { return 0; }

@@ -35,8 +35,8 @@ bool fillWifiScan(std::string_view body, WifiScanResult& result);
 // The request line of a set code, built from the payload (kCommandPayloadSize
 // bytes, zero after the caller's). Nothing for codes that are not set codes,
 // or when the line cannot be built (line breaks, too long).
-std::optional<std::string> setRequestLine(int code, const uint8_t* payload, size_t payloadLength,
-                                          const char* user, const char* pwd);
+std::optional<std::string> setRequestLine(int code, const uint8_t* payload, size_t payloadLength, const char* user,
+                                          const char* pwd);
 
 bool isSetCode(int code);
 

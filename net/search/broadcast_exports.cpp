@@ -25,40 +25,40 @@ using lumvara::gSearchLock;
 extern "C" {
 
 LUMVARA_API int device_broadcast_Initialization(void) {
-    std::lock_guard lock(gSearchLock);
-    if (gSearchContext) {
-        return 1;
-    }
-    auto context = std::make_unique<lumvara::LanSearchContext>(lumvara::searchDestinationFromEnvironment());
-    if (!context->start()) {
-        return 0;  // nothing is published: the next call tries again
-    }
-    gSearchContext = std::move(context);
+  std::lock_guard lock(gSearchLock);
+  if (gSearchContext) {
     return 1;
+  }
+  auto context = std::make_unique<lumvara::LanSearchContext>(lumvara::searchDestinationFromEnvironment());
+  if (!context->start()) {
+    return 0;  // nothing is published: the next call tries again
+  }
+  gSearchContext = std::move(context);
+  return 1;
 }
 
 LUMVARA_API int device_broadcast_search(SearchResultCallback callback, void* context) {
-    std::lock_guard lock(gSearchLock);
-    if (!gSearchContext) {
-        return 0;
-    }
-    return gSearchContext->search(callback, context) ? 1 : 0;
+  std::lock_guard lock(gSearchLock);
+  if (!gSearchContext) {
+    return 0;
+  }
+  return gSearchContext->search(callback, context) ? 1 : 0;
 }
 
 LUMVARA_API int device_broadcast_unInitialization(void) {
-    std::unique_ptr<lumvara::LanSearchContext> context;
-    {
-        std::lock_guard lock(gSearchLock);
-        if (!gSearchContext) {
-            return 1;
-        }
-        if (gSearchContext->onReceiveThread()) {
-            return 0;  // a callback cannot wait for its own thread to end
-        }
-        context = std::move(gSearchContext);
+  std::unique_ptr<lumvara::LanSearchContext> context;
+  {
+    std::lock_guard lock(gSearchLock);
+    if (!gSearchContext) {
+      return 1;
     }
-    context->stop();
-    return 1;
+    if (gSearchContext->onReceiveThread()) {
+      return 0;  // a callback cannot wait for its own thread to end
+    }
+    context = std::move(gSearchContext);
+  }
+  context->stop();
+  return 1;
 }
 
 }  // extern "C"

@@ -37,42 +37,42 @@ inline constexpr const char* kSearchPortVariable = "LUMVARA_SEARCH_PORT";
 sockaddr_in searchDestinationFromEnvironment();
 
 class LanSearchContext {
-public:
-    explicit LanSearchContext(sockaddr_in destination);
-    ~LanSearchContext();
-    LanSearchContext(const LanSearchContext&) = delete;
-    LanSearchContext& operator=(const LanSearchContext&) = delete;
+ public:
+  explicit LanSearchContext(sockaddr_in destination);
+  ~LanSearchContext();
+  LanSearchContext(const LanSearchContext&) = delete;
+  LanSearchContext& operator=(const LanSearchContext&) = delete;
 
-    // Socket, broadcast permission, bind, receive thread. False on failure
-    // (nothing left open).
-    bool start();
+  // Socket, broadcast permission, bind, receive thread. False on failure
+  // (nothing left open).
+  bool start();
 
-    // Stores the callback and context as one pair and sends the request.
-    // False when the context is not started or the send failed.
-    bool search(SearchResultCallback callback, void* context);
+  // Stores the callback and context as one pair and sends the request.
+  // False when the context is not started or the send failed.
+  bool search(SearchResultCallback callback, void* context);
 
-    // Ends the receive thread (waits for a callback in progress) and closes
-    // the socket. Must not run on the receive thread.
-    void stop();
+  // Ends the receive thread (waits for a callback in progress) and closes
+  // the socket. Must not run on the receive thread.
+  void stop();
 
-    bool onReceiveThread() const;
-    bool receiving() const { return receiving_.load(); }
-    uint16_t localPort() const { return localPort_; }
+  bool onReceiveThread() const;
+  bool receiving() const { return receiving_.load(); }
+  uint16_t localPort() const { return localPort_; }
 
-private:
-    void receiveLoop();
-    void handleDatagram(const uint8_t* area, size_t size);
+ private:
+  void receiveLoop();
+  void handleDatagram(const uint8_t* area, size_t size);
 
-    const sockaddr_in destination_;
-    UniqueFd socket_;
-    uint16_t localPort_ = 0;
-    WakeSignal stopSignal_;
-    std::atomic<bool> receiving_{false};
-    std::thread receiveThread_;
+  const sockaddr_in destination_;
+  UniqueFd socket_;
+  uint16_t localPort_ = 0;
+  WakeSignal stopSignal_;
+  std::atomic<bool> receiving_{false};
+  std::thread receiveThread_;
 
-    std::mutex callbackLock_;  // keeps callback and context a consistent pair
-    SearchResultCallback callback_ = nullptr;
-    void* callbackContext_ = nullptr;
+  std::mutex callbackLock_;  // keeps callback and context a consistent pair
+  SearchResultCallback callback_ = nullptr;
+  void* callbackContext_ = nullptr;
 };
 
 }  // namespace lumvara

@@ -16,37 +16,37 @@
 namespace lumvara {
 
 class CmdConnection {
-public:
-    CmdConnection() = default;
-    ~CmdConnection();
-    CmdConnection(const CmdConnection&) = delete;
-    CmdConnection& operator=(const CmdConnection&) = delete;
+ public:
+  CmdConnection() = default;
+  ~CmdConnection();
+  CmdConnection(const CmdConnection&) = delete;
+  CmdConnection& operator=(const CmdConnection&) = delete;
 
-    void setResolver(HostResolver resolver);
+  void setResolver(HostResolver resolver);
 
-    // Closes a connection left open, then connects (bounded by 3 s, ended at
-    // once by a readable `wakeFd`). Returns 1 connected, 0 not.
-    int connect(const char* host, int port, int wakeFd = -1);
+  // Closes a connection left open, then connects (bounded by 3 s, ended at
+  // once by a readable `wakeFd`). Returns 1 connected, 0 not.
+  int connect(const char* host, int port, int wakeFd = -1);
 
-    // Returns 1, also when already closed.
-    int close();
+  // Returns 1, also when already closed.
+  int close();
 
-    // Any thread: shut the socket down in both directions, leave it to the owner to close.
-    void interrupt();
+  // Any thread: shut the socket down in both directions, leave it to the owner to close.
+  void interrupt();
 
-    bool send(const void* data, size_t length);
+  bool send(const void* data, size_t length);
 
-    int socket() const { return socket_.load(); }
-    bool isOpen() const { return socket_ >= 0; }
-    const std::string& address() const { return address_; }
-    int port() const { return port_; }
+  int socket() const { return socket_.load(); }
+  bool isOpen() const { return socket_ >= 0; }
+  const std::string& address() const { return address_; }
+  int port() const { return port_; }
 
-private:
-    std::mutex lock_;  // guards socket_ against interrupt() from another thread
-    std::atomic<int> socket_{-1};
-    std::string address_;
-    int port_ = 0;
-    HostResolver resolver_;
+ private:
+  std::mutex lock_;  // guards socket_ against interrupt() from another thread
+  std::atomic<int> socket_{-1};
+  std::string address_;
+  int port_ = 0;
+  HostResolver resolver_;
 };
 
 }  // namespace lumvara

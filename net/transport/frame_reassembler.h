@@ -34,33 +34,33 @@ inline constexpr size_t kFrameAlignment = 4;
 inline constexpr uint32_t kMaxReassembledPayload = kReassemblyBufferSize - kFrameHeaderSize;
 
 class FrameReassembler {
-public:
-    enum class Status { Ok, Corrupt };
+ public:
+  enum class Status { Ok, Corrupt };
 
-    // Called once per whole frame with the frame and its total length
-    // (32 + length). The frame is valid only during the call.
-    using FrameSink = void (*)(const uint8_t* frame, size_t totalLength, void* context);
+  // Called once per whole frame with the frame and its total length
+  // (32 + length). The frame is valid only during the call.
+  using FrameSink = void (*)(const uint8_t* frame, size_t totalLength, void* context);
 
-    FrameReassembler();
+  FrameReassembler();
 
-    uint8_t* freeSpace() { return buffer_.get() + count_; }
-    size_t freeBytes() const { return kReassemblyBufferSize - count_; }
+  uint8_t* freeSpace() { return buffer_.get() + count_; }
+  size_t freeBytes() const { return kReassemblyBufferSize - count_; }
 
-    // `received` bytes were written at freeSpace(); deliver what is whole.
-    Status commit(size_t received, FrameSink sink, void* context);
+  // `received` bytes were written at freeSpace(); deliver what is whole.
+  Status commit(size_t received, FrameSink sink, void* context);
 
-    // Copies `size` bytes in (in as many steps as the buffer needs) and
-    // delivers whole frames; stops at the first corrupt header.
-    Status feed(const uint8_t* data, size_t size, FrameSink sink, void* context);
+  // Copies `size` bytes in (in as many steps as the buffer needs) and
+  // delivers whole frames; stops at the first corrupt header.
+  Status feed(const uint8_t* data, size_t size, FrameSink sink, void* context);
 
-    size_t held() const { return count_; }
-    void clear() { count_ = 0; }
+  size_t held() const { return count_; }
+  void clear() { count_ = 0; }
 
-private:
-    Status deliver(FrameSink sink, void* context);
+ private:
+  Status deliver(FrameSink sink, void* context);
 
-    std::unique_ptr<uint8_t[]> buffer_;
-    size_t count_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;
+  size_t count_ = 0;
 };
 
 }  // namespace lumvara

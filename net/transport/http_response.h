@@ -25,9 +25,9 @@ inline constexpr int kBodyReadAttempts = 19;
 inline constexpr const char* kContentLengthKey = "Content-length:";
 
 struct HttpResponse {
-    std::string header;  // every header line, CRLFs included
-    std::string body;    // exactly the bytes received of the body
-    int contentLength = 0;
+  std::string header;  // every header line, CRLFs included
+  std::string body;    // exactly the bytes received of the body
+  int contentLength = 0;
 };
 
 // Reads one line (up to and including LF) into `line`. Returns its length,

@@ -79,11 +79,18 @@ struct AviFile::Impl {
   static int64_t Seek(void* opaque, int64_t offset, int whence) {
     auto* self = static_cast<Impl*>(opaque);
     switch (whence & ~AVSEEK_FORCE) {
-      case AVSEEK_SIZE: return self->end;
-      case SEEK_SET: break;
-      case SEEK_CUR: offset += self->position; break;
-      case SEEK_END: offset += self->end; break;
-      default: return AVERROR(EINVAL);
+      case AVSEEK_SIZE:
+        return self->end;
+      case SEEK_SET:
+        break;
+      case SEEK_CUR:
+        offset += self->position;
+        break;
+      case SEEK_END:
+        offset += self->end;
+        break;
+      default:
+        return AVERROR(EINVAL);
     }
     if (offset < 0) return AVERROR(EINVAL);
     self->position = offset;
@@ -105,8 +112,7 @@ struct AviFile::Impl {
     if (avformat_alloc_output_context2(&format, nullptr, "avi", nullptr) < 0) return false;
     format->pb = io;
     format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    return AddVideoStream() && AddAudioStream() && avformat_write_header(format, nullptr) >= 0 &&
-           !Failed();
+    return AddVideoStream() && AddAudioStream() && avformat_write_header(format, nullptr) >= 0 && !Failed();
   }
 
   bool AddVideoStream() {
@@ -162,8 +168,7 @@ struct AviFile::Impl {
 };
 
 std::unique_ptr<AviFile> AviFile::Create(const std::string& path, const AviVideoFormat& video) {
-  if (video.framesPerSecond == 0 || video.framesPerSecond > 1000 || video.width > 0xFFFF ||
-      video.height > 0xFFFF)
+  if (video.framesPerSecond == 0 || video.framesPerSecond > 1000 || video.width > 0xFFFF || video.height > 0xFFFF)
     return nullptr;
   auto impl = std::make_unique<Impl>();
   impl->videoFormat = video;

@@ -21,10 +21,8 @@ namespace lumvara {
 // Four-character codes as they are stored in the file, first character in
 // the lowest byte.
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 constexpr uint32_t kFourCCH264 = MakeFourCC('h', '2', '6', '4');
 constexpr uint32_t kFourCCMjpg = MakeFourCC('m', 'j', 'p', 'g');

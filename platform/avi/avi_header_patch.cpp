@@ -40,8 +40,8 @@ constexpr size_t kWaveFormatExSize = 18;
 constexpr size_t kMaxHeaderBytes = 1 << 20;
 
 uint32_t Read32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
 }
 
 void Write32(uint8_t* p, uint32_t v) {
@@ -61,7 +61,7 @@ bool IsTag(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) ==
 struct Chunk {
   uint8_t* header;  // FourCC
   uint8_t* data;
-  size_t size;      // data bytes, without padding
+  size_t size;  // data bytes, without padding
   size_t Span() const { return kChunkHeaderSize + size + (size & 1); }
 };
 
@@ -96,9 +96,7 @@ void PatchVideoStream(Chunk& strh, Chunk& strf, const AviVideoFormat& video) {
 // the spare bytes after its last possible entry.
 bool GrowWaveFormat(Chunk& strf, Chunk* next) {
   if (strf.size == kWaveFormatExSize) return true;
-  if (strf.size != kWaveFormatSize || !next || next->size < 2 ||
-      next->header != strf.data + strf.size)
-    return false;
+  if (strf.size != kWaveFormatSize || !next || next->size < 2 || next->header != strf.data + strf.size) return false;
   const size_t grow = kWaveFormatExSize - kWaveFormatSize;
   // Move the next chunk's header and data (minus its last 2 bytes) up.
   std::memmove(next->header + grow, next->header, kChunkHeaderSize + next->size - grow);
@@ -133,16 +131,16 @@ bool PatchStreamList(Chunk& strl, const AviVideoFormat& video) {
 }  // namespace
 
 bool PatchAviHeaderBytes(uint8_t* bytes, size_t size, const AviVideoFormat& video) {
-  if (size < 2 * kListHeaderSize || !IsTag(bytes, "RIFF") || !IsTag(bytes + 8, "AVI ") ||
-      !IsTag(bytes + 12, "LIST") || !IsTag(bytes + 20, "hdrl"))
+  if (size < 2 * kListHeaderSize || !IsTag(bytes, "RIFF") || !IsTag(bytes + 8, "AVI ") || !IsTag(bytes + 12, "LIST") ||
+      !IsTag(bytes + 20, "hdrl"))
     return false;
   const size_t hdrlSize = Read32(bytes + 16);
   if (hdrlSize < 4 || hdrlSize > size - kListHeaderSize - 8) return false;
   uint8_t* listBegin = bytes + kListHeaderSize + kListHeaderSize;
   uint8_t* listEnd = bytes + kListHeaderSize + kChunkHeaderSize + hdrlSize;
   std::vector<Chunk> chunks;
-  if (!ListChunks(listBegin, listEnd, &chunks) || chunks.empty() ||
-      !IsTag(chunks[0].header, "avih") || chunks[0].size < kAvihSize)
+  if (!ListChunks(listBegin, listEnd, &chunks) || chunks.empty() || !IsTag(chunks[0].header, "avih") ||
+      chunks[0].size < kAvihSize)
     return false;
   Write32(chunks[0].data + kAvihWidth, video.width);
   Write32(chunks[0].data + kAvihHeight, video.height);

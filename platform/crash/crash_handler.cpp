@@ -177,15 +177,12 @@ void Handler(int signo, siginfo_t* info, void* context) {
   errno = saved_errno;
 }
 
-bool IsOurs(const struct sigaction& action) {
-  return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == Handler;
-}
+bool IsOurs(const struct sigaction& action) { return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == Handler; }
 
 void InstallAltStack() {
   stack_t current{};
   if (sigaltstack(nullptr, &current) != 0 || !(current.ss_flags & SS_DISABLE)) return;
-  void* mapping = mmap(nullptr, kGuardSize + kAltStackSize, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapping = mmap(nullptr, kGuardSize + kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return;
   // The lowest page stays a guard, so an overflow of the signal stack faults
   // instead of running into other memory.

@@ -197,8 +197,7 @@ void ReadMappings() {
     }
     if (ok) {
       // Device "major:minor".
-      ok = ParseHex(q, &ignored) && *q++ == ':' && ParseHex(q, &ignored) && *q++ == ' ' &&
-           ParseDecimal(q, &m.inode);
+      ok = ParseHex(q, &ignored) && *q++ == ':' && ParseHex(q, &ignored) && *q++ == ' ' && ParseDecimal(q, &m.inode);
     }
     if (ok) {
       while (q < line_end && *q == ' ') ++q;
@@ -350,8 +349,7 @@ void CollectThreads(pid_t crashing, const ucontext_t* context) {
       const char* name = g_dirents + at + 19;
       uint64_t tid = 0;
       const char* p = name;
-      if (ParseDecimal(p, &tid) && *p == '\0' && static_cast<pid_t>(tid) != crashing &&
-          g_thread_count < kMaxThreads) {
+      if (ParseDecimal(p, &tid) && *p == '\0' && static_cast<pid_t>(tid) != crashing && g_thread_count < kMaxThreads) {
         ThreadEntry& thread = g_threads[g_thread_count++];
         thread = ThreadEntry{};
         thread.tid = static_cast<pid_t>(tid);
@@ -528,9 +526,7 @@ void WriteString(Output& out, const char* text, size_t length) {
 
 uint32_t NameSize(const ModuleEntry& module) { return StringSize(g_maps + module.path, module.path_length); }
 
-uint32_t CvSize(const ModuleEntry& module) {
-  return module.build_id_size ? ((4 + module.build_id_size + 3) & ~3u) : 0;
-}
+uint32_t CvSize(const ModuleEntry& module) { return module.build_id_size ? ((4 + module.build_id_size + 3) & ~3u) : 0; }
 
 void FillCpuInfo(SystemInfo* info) {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -616,8 +612,8 @@ size_t FormatDumpName(char* out, size_t capacity, int64_t utc_seconds, long utc_
     if (y == 0) break;
   }
   for (char c : year_text) out[at++] = c;
-  const unsigned fields[] = {month, day, static_cast<unsigned>(rest / 3600),
-                             static_cast<unsigned>(rest / 60 % 60), static_cast<unsigned>(rest % 60)};
+  const unsigned fields[] = {month, day, static_cast<unsigned>(rest / 3600), static_cast<unsigned>(rest / 60 % 60),
+                             static_cast<unsigned>(rest % 60)};
   for (unsigned field : fields) {
     out[at++] = '_';
     AppendTwoDigits(out, &at, field);

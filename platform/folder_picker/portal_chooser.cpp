@@ -20,9 +20,9 @@ constexpr char kPortalName[] = "org.freedesktop.portal.Desktop";
 constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
 constexpr char kFileChooser[] = "org.freedesktop.portal.FileChooser";
 constexpr char kRequest[] = "org.freedesktop.portal.Request";
-constexpr int kQueryTimeoutMs = 1000;   // bus daemon questions
-constexpr int kOpenTimeoutMs = 5000;    // the portal may be started for this call
-constexpr int kPollMs = 50;             // between idle calls while the dialog is up
+constexpr int kQueryTimeoutMs = 1000;  // bus daemon questions
+constexpr int kOpenTimeoutMs = 5000;   // the portal may be started for this call
+constexpr int kPollMs = 50;            // between idle calls while the dialog is up
 
 // 0 = chosen, 1 = cancelled by the user, 2 = ended another way.
 constexpr uint32_t kResponseChosen = 0;
@@ -122,8 +122,8 @@ std::string RequestPath(DBusConnection* connection, const std::string& token) {
 }
 
 bool AddResponseMatch(DBusConnection* connection, const std::string& path) {
-  const std::string rule = std::string("type='signal',interface='") + kRequest + "',member='Response',path='" +
-                           path + "'";
+  const std::string rule =
+      std::string("type='signal',interface='") + kRequest + "',member='Response',path='" + path + "'";
   Error error;
   dbus_bus_add_match(connection, rule.c_str(), error.get());
   return !error.set();

@@ -52,8 +52,8 @@ Choice ChooseWithZenity(std::string_view title, const std::function<void()>& idl
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const std::string titleText(title);
-  std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("--file-selection"),
-                             const_cast<char*>("--directory"), const_cast<char*>("--title"),
+  std::vector<char*> argv = {const_cast<char*>(program.c_str()),   const_cast<char*>("--file-selection"),
+                             const_cast<char*>("--directory"),     const_cast<char*>("--title"),
                              const_cast<char*>(titleText.c_str()), nullptr};
   pid_t child = -1;
   const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);

@@ -23,14 +23,13 @@ bool ValidSource(const Surface& src, const Rect& r) {
 }  // namespace
 
 void PaintStretched(cairo_t* cr, const Surface& src, const Rect& src_rect, const Rect& dst_rect) {
-  const bool whole = src_rect.left == 0 && src_rect.top == 0 && src_rect.right == src.width() &&
-                     src_rect.bottom == src.height();
+  const bool whole =
+      src_rect.left == 0 && src_rect.top == 0 && src_rect.right == src.width() && src_rect.bottom == src.height();
   // A part of the surface is read through a view of just that part, so that
   // pixels beside it never bleed in through the filter.
-  cairo_surface_t* source =
-      whole ? src.cairo()
-            : cairo_surface_create_for_rectangle(src.cairo(), src_rect.left, src_rect.top,
-                                                 src_rect.width(), src_rect.height());
+  cairo_surface_t* source = whole ? src.cairo()
+                                  : cairo_surface_create_for_rectangle(src.cairo(), src_rect.left, src_rect.top,
+                                                                       src_rect.width(), src_rect.height());
   cairo_save(cr);
   cairo_rectangle(cr, dst_rect.left, dst_rect.top, dst_rect.width(), dst_rect.height());
   cairo_clip(cr);
@@ -55,12 +54,11 @@ void ClipToCanvas(cairo_t* cr, const winsys::WindowCanvas& canvas) {
 }
 
 cairo_surface_t* WrapCanvas(const winsys::WindowCanvas& canvas) {
-  return cairo_image_surface_create_for_data(canvas.pixels(), CAIRO_FORMAT_RGB24, canvas.width(),
-                                             canvas.height(), canvas.pitch());
+  return cairo_image_surface_create_for_data(canvas.pixels(), CAIRO_FORMAT_RGB24, canvas.width(), canvas.height(),
+                                             canvas.pitch());
 }
 
-bool StretchBlitToScreen(const Surface& src, const Rect& src_rect, const Rect& dst_screen,
-                         winsys::HWND clip_window) {
+bool StretchBlitToScreen(const Surface& src, const Rect& src_rect, const Rect& dst_screen, winsys::HWND clip_window) {
   if (!ValidSource(src, src_rect) || dst_screen.empty()) return false;
   winsys::WindowCanvas canvas(clip_window);
   if (!canvas) return false;

@@ -18,8 +18,7 @@ namespace lumvara::gfx {
 // the window is now. False for a dead window, an empty or out-of-surface
 // source rectangle, or an empty destination. A hidden window draws nothing
 // and the call succeeds. Any thread.
-bool StretchBlitToScreen(const Surface& src, const Rect& src_rect, const Rect& dst_screen,
-                         winsys::HWND clip_window);
+bool StretchBlitToScreen(const Surface& src, const Rect& src_rect, const Rect& dst_screen, winsys::HWND clip_window);
 
 // Stretches `src_rect` of `src` onto `dst_rect` of `dst` (clipped to `dst`).
 // False for an empty or out-of-surface source or an empty destination.

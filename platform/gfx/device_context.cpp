@@ -22,8 +22,7 @@ struct DeviceContext::Target {
 namespace {
 
 void SetColour(cairo_t* cr, COLORREF colour) {
-  cairo_set_source_rgb(cr, (colour & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0,
-                       ((colour >> 16) & 0xFF) / 255.0);
+  cairo_set_source_rgb(cr, (colour & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0, ((colour >> 16) & 0xFF) / 255.0);
 }
 
 // One drawing operation's Cairo context, in the context's own coordinates
@@ -88,8 +87,7 @@ std::string DisplayableText(const std::string& text) {
 
 // Text as a layout: Pango lays it out (line breaks, fallback fonts for
 // characters the face lacks); the caller places it in the box.
-PangoLayout* MakeLayout(cairo_t* cr, const Font& font, const std::string& text, const Rect& box,
-                        uint32_t format) {
+PangoLayout* MakeLayout(cairo_t* cr, const Font& font, const std::string& text, const Rect& box, uint32_t format) {
   PangoLayout* layout = pango_cairo_create_layout(cr);
   cairo_font_options_t* options = cairo_font_options_create();
   cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
@@ -119,8 +117,7 @@ PangoLayout* MakeLayout(cairo_t* cr, const Font& font, const std::string& text, 
 
 }  // namespace
 
-DeviceContext::DeviceContext(std::unique_ptr<Target> target)
-    : target_(std::move(target)), font_(Font::Default()) {}
+DeviceContext::DeviceContext(std::unique_ptr<Target> target) : target_(std::move(target)), font_(Font::Default()) {}
 
 DeviceContext::~DeviceContext() = default;
 
@@ -217,8 +214,8 @@ int DeviceContext::DrawText(const std::string& text, Rect* rect, uint32_t format
 }
 
 bool DeviceContext::StretchBlt(const Rect& dst_rect, const Surface& src, const Rect& src_rect) {
-  if (src_rect.empty() || dst_rect.empty() || src_rect.left < 0 || src_rect.top < 0 ||
-      src_rect.right > src.width() || src_rect.bottom > src.height()) {
+  if (src_rect.empty() || dst_rect.empty() || src_rect.left < 0 || src_rect.top < 0 || src_rect.right > src.width() ||
+      src_rect.bottom > src.height()) {
     return false;
   }
   auto session = Open(target_->surface, target_->window);

@@ -26,8 +26,7 @@ namespace lumvara::gfx {
 // A GDI colour: 0x00BBGGRR.
 using COLORREF = uint32_t;
 constexpr COLORREF RGB(uint8_t red, uint8_t green, uint8_t blue) {
-  return static_cast<COLORREF>(red) | static_cast<COLORREF>(green) << 8 |
-         static_cast<COLORREF>(blue) << 16;
+  return static_cast<COLORREF>(red) | static_cast<COLORREF>(green) << 8 | static_cast<COLORREF>(blue) << 16;
 }
 
 // Background modes for text.

@@ -27,8 +27,7 @@ class Font {
   static constexpr int kNormalWeight = 400;
 
   // `face` is UTF-8. Never null.
-  static std::shared_ptr<const Font> Create(int height, int width, int weight,
-                                            const std::string& face);
+  static std::shared_ptr<const Font> Create(int height, int width, int weight, const std::string& face);
   // The font a device context starts with.
   static std::shared_ptr<const Font> Default();
   ~Font();

@@ -12,16 +12,15 @@ namespace lumvara::gfx {
 namespace {
 
 // Windows face names of Chinese fonts.
-constexpr const char* kChineseFaces[] = {
-    "宋体", "SimSun", "新宋体", "NSimSun", "宋体-ExtB", "SimSun-ExtB", "黑体", "SimHei",
-    "微软雅黑", "Microsoft YaHei", "楷体", "KaiTi", "仿宋", "FangSong"};
+constexpr const char* kChineseFaces[] = {"宋体",        "SimSun", "新宋体", "NSimSun",  "宋体-ExtB",
+                                         "SimSun-ExtB", "黑体",   "SimHei", "微软雅黑", "Microsoft YaHei",
+                                         "楷体",        "KaiTi",  "仿宋",   "FangSong"};
 
 // Each face prefers the CJK fonts a Linux desktop usually has; the first one
 // installed wins. Latin glyphs come from the same font, as they would from
 // the Windows face.
 std::string AliasConfig() {
-  std::string xml =
-      "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n";
+  std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n";
   for (const char* face : kChineseFaces) {
     xml += "  <match target=\"pattern\">\n    <test name=\"family\" qual=\"any\"><string>";
     xml += face;

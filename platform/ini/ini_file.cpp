@@ -226,8 +226,8 @@ int32_t ParseInt(std::string_view text) {
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& file) {
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    const std::string& file) {
   const std::optional<IniText> ini = Load(file);
   if (!ini) return defaultValue;
   return Lookup(*ini, section, key).value_or(defaultValue);

@@ -24,8 +24,8 @@
 namespace lumvara::ini {
 
 // The value of `key` in `section`, or `defaultValue`.
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& file);
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    const std::string& file);
 
 // The integer value of `key` in `section`, or `defaultValue` when the key is
 // missing. Values beyond 32 bits saturate.
@@ -38,7 +38,6 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                                const std::string& file);
 
 // Writes `value` formatted with "%d".
-bool WritePrivateProfileInt(const std::string& section, const std::string& key, int32_t value,
-                            const std::string& file);
+bool WritePrivateProfileInt(const std::string& section, const std::string& key, int32_t value, const std::string& file);
 
 }  // namespace lumvara::ini

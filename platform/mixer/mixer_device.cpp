@@ -4,9 +4,9 @@
 namespace lumvara {
 
 std::unique_ptr<MixerDevice> MixerDevice::Open() {
-    const auto backend = SelectedWaveBackend();
-    if (!backend) return nullptr;
-    return *backend == WaveBackend::kFile ? OpenFileMixer() : OpenPulseMixer();
+  const auto backend = SelectedWaveBackend();
+  if (!backend) return nullptr;
+  return *backend == WaveBackend::kFile ? OpenFileMixer() : OpenPulseMixer();
 }
 
 }  // namespace lumvara

@@ -17,9 +17,9 @@ namespace lumvara {
 enum class MixerLine { kSpeakers, kMicrophone };
 
 struct MixerControl {
-    std::uint32_t volume = 0;  // loudest channel, 0..kMixerVolumeMaximum is 0..100 %
-    bool muted = false;
-    std::uint8_t channels = 1;
+  std::uint32_t volume = 0;  // loudest channel, 0..kMixerVolumeMaximum is 0..100 %
+  bool muted = false;
+  std::uint8_t channels = 1;
 };
 
 // The normal (100 %) volume of a line; louder values amplify.
@@ -27,24 +27,24 @@ inline constexpr std::int64_t kMixerVolumeMaximum = kWaveVolumeNorm;
 inline constexpr std::int64_t kMixerVolumeLimit = kWaveVolumeLimit;
 
 class MixerDevice {
-public:
-    // nullptr when the backend is not reachable (no server answers, an
-    // unknown backend name); bounded and quiet.
-    static std::unique_ptr<MixerDevice> Open();
+ public:
+  // nullptr when the backend is not reachable (no server answers, an
+  // unknown backend name); bounded and quiet.
+  static std::unique_ptr<MixerDevice> Open();
 
-    virtual ~MixerDevice() = default;
-    MixerDevice(const MixerDevice&) = delete;
-    MixerDevice& operator=(const MixerDevice&) = delete;
+  virtual ~MixerDevice() = default;
+  MixerDevice(const MixerDevice&) = delete;
+  MixerDevice& operator=(const MixerDevice&) = delete;
 
-    // The line's current control values; empty when the line does not exist.
-    virtual std::optional<MixerControl> Read(MixerLine line) = 0;
+  // The line's current control values; empty when the line does not exist.
+  virtual std::optional<MixerControl> Read(MixerLine line) = 0;
 
-    // Sets every channel of the line to `volume` (0..kMixerVolumeLimit).
-    virtual bool SetVolume(MixerLine line, std::uint32_t volume) = 0;
-    virtual bool SetMute(MixerLine line, bool muted) = 0;
+  // Sets every channel of the line to `volume` (0..kMixerVolumeLimit).
+  virtual bool SetVolume(MixerLine line, std::uint32_t volume) = 0;
+  virtual bool SetMute(MixerLine line, bool muted) = 0;
 
-protected:
-    MixerDevice() = default;
+ protected:
+  MixerDevice() = default;
 };
 
 }  // namespace lumvara

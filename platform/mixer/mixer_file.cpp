@@ -9,26 +9,26 @@ namespace lumvara {
 namespace {
 
 FileLineLevel& LevelOf(MixerLine line) {
-    return line == MixerLine::kSpeakers ? FilePlaybackLevel() : FileCaptureLevel();
+  return line == MixerLine::kSpeakers ? FilePlaybackLevel() : FileCaptureLevel();
 }
 
 class FileMixer final : public MixerDevice {
-public:
-    std::optional<MixerControl> Read(MixerLine line) override {
-        const FileLineLevel& level = LevelOf(line);
-        return MixerControl{level.volume.load(), level.muted.load(), 1};
-    }
+ public:
+  std::optional<MixerControl> Read(MixerLine line) override {
+    const FileLineLevel& level = LevelOf(line);
+    return MixerControl{level.volume.load(), level.muted.load(), 1};
+  }
 
-    bool SetVolume(MixerLine line, std::uint32_t volume) override {
-        if (volume > kMixerVolumeLimit) return false;
-        LevelOf(line).volume.store(volume);
-        return true;
-    }
+  bool SetVolume(MixerLine line, std::uint32_t volume) override {
+    if (volume > kMixerVolumeLimit) return false;
+    LevelOf(line).volume.store(volume);
+    return true;
+  }
 
-    bool SetMute(MixerLine line, bool muted) override {
-        LevelOf(line).muted.store(muted);
-        return true;
-    }
+  bool SetMute(MixerLine line, bool muted) override {
+    LevelOf(line).muted.store(muted);
+    return true;
+  }
 };
 
 }  // namespace

@@ -59,10 +59,17 @@ bool Unescape(const std::string& text, std::string* out) {
     }
     if (++i == text.size()) return false;
     switch (text[i]) {
-      case '\\': *out += '\\'; break;
-      case 'n': *out += '\n'; break;
-      case 'r': *out += '\r'; break;
-      default: return false;
+      case '\\':
+        *out += '\\';
+        break;
+      case 'n':
+        *out += '\n';
+        break;
+      case 'r':
+        *out += '\r';
+        break;
+      default:
+        return false;
     }
   }
   return true;

@@ -5,10 +5,10 @@
 namespace lumvara {
 
 void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-    fd_ = fd;
+  if (fd_ >= 0) {
+    ::close(fd_);
+  }
+  fd_ = fd;
 }
 
 }  // namespace lumvara

@@ -8,20 +8,20 @@
 namespace lumvara {
 
 class WakeSignal {
-public:
-    WakeSignal();
-    WakeSignal(const WakeSignal&) = delete;
-    WakeSignal& operator=(const WakeSignal&) = delete;
+ public:
+  WakeSignal();
+  WakeSignal(const WakeSignal&) = delete;
+  WakeSignal& operator=(const WakeSignal&) = delete;
 
-    void set();    // any thread
-    void reset();  // any thread; drains the counter
-    bool isSet() const;
+  void set();    // any thread
+  void reset();  // any thread; drains the counter
+  bool isSet() const;
 
-    // The descriptor to pass as `wakeFd` to the waits below.
-    int fd() const { return fd_.get(); }
+  // The descriptor to pass as `wakeFd` to the waits below.
+  int fd() const { return fd_.get(); }
 
-private:
-    UniqueFd fd_;
+ private:
+  UniqueFd fd_;
 };
 
 }  // namespace lumvara

@@ -14,11 +14,10 @@ constexpr int kTimeCriticalNice = -10;
 
 }  // namespace
 
-bool setCurrentThreadPriority(ThreadPriority priority)
-{
-    const int nice = priority == ThreadPriority::TimeCritical ? kTimeCriticalNice : kNormalNice;
-    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
-    return ::setpriority(PRIO_PROCESS, thread, nice) == 0;
+bool setCurrentThreadPriority(ThreadPriority priority) {
+  const int nice = priority == ThreadPriority::TimeCritical ? kTimeCriticalNice : kNormalNice;
+  const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+  return ::setpriority(PRIO_PROCESS, thread, nice) == 0;
 }
 
 }  // namespace lumvara

@@ -8,8 +8,8 @@
 namespace lumvara {
 
 enum class ThreadPriority {
-    Normal,
-    TimeCritical,
+  Normal,
+  TimeCritical,
 };
 
 // Applies `priority` to the calling thread. False when the system refused

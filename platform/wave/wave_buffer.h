@@ -9,10 +9,10 @@
 namespace lumvara {
 
 struct WaveBuffer {
-    std::uint8_t* data = nullptr;
-    std::uint32_t length = 0;         // bytes to play, or room to fill
-    std::uint32_t bytesRecorded = 0;  // capture: bytes filled when it came back
-    std::uint32_t position = 0;       // device's progress through the buffer
+  std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;         // bytes to play, or room to fill
+  std::uint32_t bytesRecorded = 0;  // capture: bytes filled when it came back
+  std::uint32_t position = 0;       // device's progress through the buffer
 };
 
 // 8000 Hz, 16-bit little-endian, mono: the one format on both directions.

@@ -16,18 +16,16 @@ namespace lumvara {
 
 // `outputPath` empty: played and discarded. nullptr when the file cannot be
 // created (logged).
-std::unique_ptr<WaveOutDevice> OpenFileWaveOut(const char* outputPath, WaveOutDevice::DoneHandler done,
-                                               void* context);
+std::unique_ptr<WaveOutDevice> OpenFileWaveOut(const char* outputPath, WaveOutDevice::DoneHandler done, void* context);
 // `inputPath` empty: silence. nullptr when the file cannot be read or is not
 // 8000 Hz mono 16-bit PCM WAV (logged).
-std::unique_ptr<WaveInDevice> OpenFileWaveIn(const char* inputPath, WaveInDevice::DoneHandler done,
-                                             void* context);
+std::unique_ptr<WaveInDevice> OpenFileWaveIn(const char* inputPath, WaveInDevice::DoneHandler done, void* context);
 
 // Volume (0..kWaveVolumeLimit, kWaveVolumeNorm = unchanged) and mute of one
 // direction of the file backend, for this process. Any thread.
 struct FileLineLevel {
-    std::atomic<std::uint32_t> volume{kWaveVolumeNorm};
-    std::atomic<bool> muted{false};
+  std::atomic<std::uint32_t> volume{kWaveVolumeNorm};
+  std::atomic<bool> muted{false};
 };
 FileLineLevel& FilePlaybackLevel();
 FileLineLevel& FileCaptureLevel();

@@ -17,23 +17,23 @@ namespace lumvara {
 // lost. Call with the device's lock held.
 inline void FillCaptureBuffers(std::deque<WaveBuffer*>& queue, const std::uint8_t* data, std::size_t bytes,
                                WaveInDevice::DoneHandler done, void* context) {
-    std::size_t offset = 0;
-    while (offset < bytes && !queue.empty()) {
-        WaveBuffer* buffer = queue.front();
-        const std::size_t n = std::min<std::size_t>(buffer->length - buffer->position, bytes - offset);
-        if (data) {
-            std::memcpy(buffer->data + buffer->position, data + offset, n);
-        } else {
-            std::memset(buffer->data + buffer->position, 0, n);
-        }
-        buffer->position += static_cast<std::uint32_t>(n);
-        offset += n;
-        if (buffer->position == buffer->length) {
-            buffer->bytesRecorded = buffer->length;
-            queue.pop_front();
-            if (done) done(buffer, context);
-        }
+  std::size_t offset = 0;
+  while (offset < bytes && !queue.empty()) {
+    WaveBuffer* buffer = queue.front();
+    const std::size_t n = std::min<std::size_t>(buffer->length - buffer->position, bytes - offset);
+    if (data) {
+      std::memcpy(buffer->data + buffer->position, data + offset, n);
+    } else {
+      std::memset(buffer->data + buffer->position, 0, n);
     }
+    buffer->position += static_cast<std::uint32_t>(n);
+    offset += n;
+    if (buffer->position == buffer->length) {
+      buffer->bytesRecorded = buffer->length;
+      queue.pop_front();
+      if (done) done(buffer, context);
+    }
+  }
 }
 
 }  // namespace lumvara

@@ -12,8 +12,8 @@ void Framebuffer::Resize(int new_width, int new_height) {
   const int rows = std::min(height, new_height);
   const int bytes = std::min(pitch, new_pitch);
   for (int y = 0; y < rows; ++y) {
-    std::memcpy(next.data() + static_cast<size_t>(y) * new_pitch,
-                pixels.data() + static_cast<size_t>(y) * pitch, static_cast<size_t>(bytes));
+    std::memcpy(next.data() + static_cast<size_t>(y) * new_pitch, pixels.data() + static_cast<size_t>(y) * pitch,
+                static_cast<size_t>(bytes));
   }
   pixels = std::move(next);
   width = new_width;

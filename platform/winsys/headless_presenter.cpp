@@ -43,9 +43,7 @@ class HeadlessPresenter final : public Presenter {
 
   void PollEvents(InputSink&, int* wake_ms) override { *wake_ms = -1; }
 
-  std::unique_ptr<Presenter> CreateSibling() const override {
-    return std::make_unique<HeadlessPresenter>();
-  }
+  std::unique_ptr<Presenter> CreateSibling() const override { return std::make_unique<HeadlessPresenter>(); }
 
  private:
   mutable std::mutex mutex_;

@@ -104,9 +104,7 @@ class TopLevelInput final : public RecordedInput {
 
 }  // namespace
 
-std::unique_ptr<RecordedInput> MakeInputSink(HWND top_level) {
-  return std::make_unique<TopLevelInput>(top_level);
-}
+std::unique_ptr<RecordedInput> MakeInputSink(HWND top_level) { return std::make_unique<TopLevelInput>(top_level); }
 
 bool InjectMouseDown(HWND top_level, Point point, int button, int clicks) {
   if (!IsTopLevel(top_level)) return false;

@@ -33,8 +33,7 @@ void AnswerSent(MessageQueue& queue, std::unique_lock<std::mutex>& lock) {
     WindowProc proc = node ? node->proc : WindowProc{};
     const bool live = node != nullptr;
     lock.unlock();
-    LRESULT result =
-        live ? CallProc(proc, sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam) : 0;
+    LRESULT result = live ? CallProc(proc, sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam) : 0;
     lock.lock();
     sent->result = result;
     sent->done = true;

@@ -113,8 +113,8 @@ bool InvalidateRect(HWND window, const Rect* rect, bool erase);
 bool UpdateWindow(HWND window);
 
 struct PAINTSTRUCT {
-  Rect rcPaint;        // update rectangle, client coordinates
-  bool fErase = false; // true when WM_ERASEBKGND was not handled (returned 0)
+  Rect rcPaint;         // update rectangle, client coordinates
+  bool fErase = false;  // true when WM_ERASEBKGND was not handled (returned 0)
 };
 // Takes the window's update rectangle and validates it, sending
 // WM_ERASEBKGND first when an erase was requested. Draw with a device

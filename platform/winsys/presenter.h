@@ -82,7 +82,8 @@ std::unique_ptr<Presenter> CreateHeadlessPresenter();
 std::unique_ptr<Presenter> CreateSdlPresenter();
 
 // What a top-level window's presenter shows now (Presenter::ReadBack). Any
-// thread for the headless presenter; the window's thread for SDL. False for a dead handle or a window that is not top-level.
+// thread for the headless presenter; the window's thread for SDL. False for a dead handle or a window that is not
+// top-level.
 bool ReadPresentedPixels(HWND top_level, std::vector<uint8_t>* out, int* width, int* height);
 // Presenter::SetFullscreen of a top-level window; call it on the window's
 // thread. False for a dead handle, a child window or a backend that cannot.

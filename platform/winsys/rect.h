@@ -34,8 +34,7 @@ struct Rect {
 // The common part of two rectangles; an empty rectangle (all zero) when they
 // do not overlap.
 inline Rect Intersect(const Rect& a, const Rect& b) {
-  Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-         std::min(a.bottom, b.bottom)};
+  Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
   return r.empty() ? Rect{} : r;
 }
 
@@ -43,8 +42,7 @@ inline Rect Intersect(const Rect& a, const Rect& b) {
 inline Rect Union(const Rect& a, const Rect& b) {
   if (a.empty()) return b;
   if (b.empty()) return a;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-          std::max(a.bottom, b.bottom)};
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
 // What is left of `base` once `hole` is cut out, as up to four disjoint

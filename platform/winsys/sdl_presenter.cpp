@@ -36,16 +36,26 @@ uint32_t VirtualKey(SDL_Keycode key) {
   if (key >= SDLK_0 && key <= SDLK_9) return static_cast<uint32_t>('0' + (key - SDLK_0));
   switch (key) {
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return VK_RETURN;
-    case SDLK_ESCAPE: return VK_ESCAPE;
-    case SDLK_BACKSPACE: return VK_BACK;
-    case SDLK_TAB: return VK_TAB;
-    case SDLK_SPACE: return VK_SPACE;
-    case SDLK_LEFT: return VK_LEFT;
-    case SDLK_RIGHT: return VK_RIGHT;
-    case SDLK_UP: return VK_UP;
-    case SDLK_DOWN: return VK_DOWN;
-    default: return 0;
+    case SDLK_KP_ENTER:
+      return VK_RETURN;
+    case SDLK_ESCAPE:
+      return VK_ESCAPE;
+    case SDLK_BACKSPACE:
+      return VK_BACK;
+    case SDLK_TAB:
+      return VK_TAB;
+    case SDLK_SPACE:
+      return VK_SPACE;
+    case SDLK_LEFT:
+      return VK_LEFT;
+    case SDLK_RIGHT:
+      return VK_RIGHT;
+    case SDLK_UP:
+      return VK_UP;
+    case SDLK_DOWN:
+      return VK_DOWN;
+    default:
+      return 0;
   }
 }
 
@@ -157,8 +167,8 @@ class SdlPresenter final : public Presenter {
     const int w = std::min(width, surface->w);
     const int h = std::min(height, surface->h);
     if (w > 0 && h > 0 &&
-        SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, pixels, pitch, surface->format->format,
-                          surface->pixels, surface->pitch) == 0) {
+        SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, pixels, pitch, surface->format->format, surface->pixels,
+                          surface->pitch) == 0) {
       SDL_UpdateWindowSurface(window_);
     }
   }
@@ -170,8 +180,8 @@ class SdlPresenter final : public Presenter {
     SDL_Surface* surface = SDL_GetWindowSurface(window_);
     if (!surface) return false;
     out->assign(static_cast<size_t>(surface->w) * surface->h * 4, 0);
-    if (SDL_ConvertPixels(surface->w, surface->h, surface->format->format, surface->pixels,
-                          surface->pitch, SDL_PIXELFORMAT_RGB888, out->data(), surface->w * 4) != 0) {
+    if (SDL_ConvertPixels(surface->w, surface->h, surface->format->format, surface->pixels, surface->pitch,
+                          SDL_PIXELFORMAT_RGB888, out->data(), surface->w * 4) != 0) {
       return false;
     }
     if (width) *width = surface->w;
@@ -195,10 +205,14 @@ class SdlPresenter final : public Presenter {
   static Uint32 WindowIdOf(const SDL_Event& e) {
     switch (e.type) {
       case SDL_MOUSEBUTTONDOWN:
-      case SDL_MOUSEBUTTONUP: return e.button.windowID;
-      case SDL_KEYDOWN: return e.key.windowID;
-      case SDL_WINDOWEVENT: return e.window.windowID;
-      default: return 0;
+      case SDL_MOUSEBUTTONUP:
+        return e.button.windowID;
+      case SDL_KEYDOWN:
+        return e.key.windowID;
+      case SDL_WINDOWEVENT:
+        return e.window.windowID;
+      default:
+        return 0;
     }
   }
 

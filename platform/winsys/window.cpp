@@ -10,7 +10,6 @@ namespace lumvara::winsys {
 
 namespace {
 
-
 Rect ClientOf(const Node* node) { return {0, 0, node->rect.width(), node->rect.height()}; }
 
 LRESULT CallProc(const WindowProc& proc, HWND window, UINT message, WPARAM w, LPARAM l) {

@@ -51,13 +51,9 @@ void Notify(HWND window, int event, long a, long b) {
   if (handler) handler(window, event, a, b, context);
 }
 
-int ButtonOf(UINT message) {
-  return message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK ? 1 : 3;
-}
+int ButtonOf(UINT message) { return message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK ? 1 : 3; }
 
-int ClicksOf(UINT message) {
-  return message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK ? 2 : 1;
-}
+int ClicksOf(UINT message) { return message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK ? 2 : 1; }
 
 LRESULT HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -66,8 +62,7 @@ LRESULT HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       Notify(window, LUMVARA_WINDOW_EVENT_CLOSE, 0, 0);
       return 0;
     case WM_SIZE:
-      Notify(window, LUMVARA_WINDOW_EVENT_SIZE, PointParamX(lParam) & 0xFFFF,
-             (lParam >> 16) & 0xFFFF);
+      Notify(window, LUMVARA_WINDOW_EVENT_SIZE, PointParamX(lParam) & 0xFFFF, (lParam >> 16) & 0xFFFF);
       return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
@@ -89,9 +84,7 @@ LRESULT HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-bool ValidSize(int width, int height) {
-  return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide;
-}
+bool ValidSize(int width, int height) { return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide; }
 
 }  // namespace
 
@@ -122,8 +115,7 @@ LUMVARA_API LumvaraWindow lumvara_window_create(int kind, const char* title, int
   return window;
 }
 
-LUMVARA_API LumvaraWindow lumvara_window_create_child(LumvaraWindow parent, int x, int y, int width,
-                                                      int height) {
+LUMVARA_API LumvaraWindow lumvara_window_create_child(LumvaraWindow parent, int x, int y, int width, int height) {
   if (!IsWindow(parent) || width < 0 || height < 0 || width > kMaxSide || height > kMaxSide) {
     return nullptr;
   }
@@ -136,8 +128,8 @@ LUMVARA_API LumvaraWindow lumvara_window_create_child(LumvaraWindow parent, int 
 
 LUMVARA_API int lumvara_window_destroy(LumvaraWindow window) { return DestroyWindow(window) ? 1 : 0; }
 
-LUMVARA_API int lumvara_window_set_event_handler(LumvaraWindow window,
-                                                 LumvaraWindowEventHandler handler, void* context) {
+LUMVARA_API int lumvara_window_set_event_handler(LumvaraWindow window, LumvaraWindowEventHandler handler,
+                                                 void* context) {
   if (!IsWindow(window)) return 0;
   std::lock_guard lock(HostMutex());
   HostWindow& host = Hosts()[window];
@@ -166,8 +158,7 @@ LUMVARA_API int lumvara_window_run(LumvaraWindow window) {
 
 LUMVARA_API void lumvara_window_quit(void) { PostQuitMessage(0); }
 
-LUMVARA_API int lumvara_window_get_rect(LumvaraWindow window, int* x, int* y, int* width,
-                                        int* height) {
+LUMVARA_API int lumvara_window_get_rect(LumvaraWindow window, int* x, int* y, int* width, int* height) {
   Rect rect;
   if (!GetWindowRect(window, &rect)) return 0;
   if (x) *x = rect.left;
@@ -218,8 +209,8 @@ LUMVARA_API int lumvara_window_show(LumvaraWindow window, int visible) {
   return 1;
 }
 
-LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, long capacity,
-                                            int pitch, int* width, int* height) {
+LUMVARA_API long lumvara_window_read_pixels(LumvaraWindow window, void* buffer, long capacity, int pitch, int* width,
+                                            int* height) {
   std::vector<uint8_t> pixels;
   int w = 0;
   int h = 0;
@@ -247,9 +238,7 @@ LUMVARA_API unsigned long lumvara_window_changes(LumvaraWindow window) {
   return static_cast<unsigned long>(FramebufferChanges(window));
 }
 
-LUMVARA_API double lumvara_window_frame_input_time(LumvaraWindow window) {
-  return FrameInputMillis(window);
-}
+LUMVARA_API double lumvara_window_frame_input_time(LumvaraWindow window) { return FrameInputMillis(window); }
 
 LUMVARA_API int lumvara_window_send_mouse(LumvaraWindow window, int x, int y, int button, int clicks) {
   if (button != 1 && button != 3) return 0;

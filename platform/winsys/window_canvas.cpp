@@ -196,9 +196,8 @@ int ServicePresenters(MessageQueue& queue) {
       Node* node = tree.Find(id);
       if (!node || !node->framebuffer) continue;
       Framebuffer& fb = *node->framebuffer;
-      work.push_back({WindowTree::HandleOf(node), node->framebuffer, fb.presenter_changed,
-                      fb.presenter_rect, fb.presenter_title, fb.presenter_visible,
-                      fb.presenter_topmost});
+      work.push_back({WindowTree::HandleOf(node), node->framebuffer, fb.presenter_changed, fb.presenter_rect,
+                      fb.presenter_title, fb.presenter_visible, fb.presenter_topmost});
       fb.presenter_changed = false;
     }
   }

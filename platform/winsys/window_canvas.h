@@ -41,7 +41,7 @@ class WindowCanvas {
 
   uint8_t* pixels() const { return pixels_; }
   int pitch() const { return pitch_; }
-  int width() const { return width_; }    // framebuffer size
+  int width() const { return width_; }  // framebuffer size
   int height() const { return height_; }
   // The window's client (0, 0) in framebuffer coordinates.
   Point origin() const { return origin_; }

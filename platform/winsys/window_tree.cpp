@@ -16,9 +16,7 @@ Node* WindowTree::Find(uint64_t id) {
   return it == nodes_.end() ? nullptr : it->second.get();
 }
 
-Node* WindowTree::Find(HWND window) {
-  return Find(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)));
-}
+Node* WindowTree::Find(HWND window) { return Find(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window))); }
 
 Node* WindowTree::Add(std::unique_ptr<Node> node) {
   Node* raw = node.get();

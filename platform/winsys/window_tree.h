@@ -30,7 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 class MessageQueue;
 
-
 // A message sent from another thread, answered by the window's thread.
 struct SentMessage {
   MSG msg;
@@ -66,7 +65,7 @@ struct Node {
   bool topmost = false;
   std::shared_ptr<MessageQueue> queue;
   std::shared_ptr<Framebuffer> framebuffer;  // top-level windows only
-  Rect update;  // pending paint, client coordinates
+  Rect update;                               // pending paint, client coordinates
   bool needs_paint = false;
   bool erase = false;
   std::map<uintptr_t, Timer> timers;

@@ -35,20 +35,20 @@ long FirstLoud(const std::vector<std::int16_t>& samples, int threshold, std::siz
 
 // Records 8000 Hz mono s16 from a source into memory on its own thread.
 class SourceRecorder {
-public:
-    explicit SourceRecorder(const std::string& source);
-    ~SourceRecorder();
-    std::vector<std::int16_t> Samples();
-    bool ok() const { return ok_; }
+ public:
+  explicit SourceRecorder(const std::string& source);
+  ~SourceRecorder();
+  std::vector<std::int16_t> Samples();
+  bool ok() const { return ok_; }
 
-private:
-    void Loop();
-    ::pa_simple* simple_ = nullptr;
-    bool ok_ = false;
-    std::atomic<bool> running_{true};
-    std::mutex lock_;
-    std::vector<std::int16_t> samples_;
-    std::thread thread_;
+ private:
+  void Loop();
+  ::pa_simple* simple_ = nullptr;
+  bool ok_ = false;
+  std::atomic<bool> running_{true};
+  std::mutex lock_;
+  std::vector<std::int16_t> samples_;
+  std::thread thread_;
 };
 
 }  // namespace lumvara::test

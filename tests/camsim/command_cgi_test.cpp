@@ -33,9 +33,9 @@ TEST_F(CommandCgi, AnswerHasAnExactContentLengthLineAndThatManyBodyBytes) {
   EXPECT_EQ(answer->body.size(), static_cast<size_t>(answer->declared_length));
   // Nothing follows the body.
   EXPECT_FALSE(client.readOnce(200ms).has_value());
-  for (const char* item : {"ip=\"127.0.0.1\";", "mask=\"255.255.255.0\";", "dhcpen=0;", "port=81;",
-                           "user1_name=\"admin\";", "ddns_service=0;", "ftp_port=21;",
-                           "mail_port=25;", "mailssl=0;", "alias=\""}) {
+  for (const char* item :
+       {"ip=\"127.0.0.1\";", "mask=\"255.255.255.0\";", "dhcpen=0;", "port=81;", "user1_name=\"admin\";",
+        "ddns_service=0;", "ftp_port=21;", "mail_port=25;", "mailssl=0;", "alias=\""}) {
     EXPECT_NE(answer->body.find(item), std::string::npos) << item;
   }
   // Readers that search plain substrings meet the network keys first.
@@ -65,20 +65,22 @@ TEST_F(CommandCgi, SetRequestsChangeTheStoredStateAndAnswerOk) {
   const Case cases[] = {
       {"set_network.cgi&ipaddr=10.1.2.3&mask=255.0.0.0&gateway=10.0.0.1&dns1=1.1.1.1&dns2=8.8.8.8&dhcp=1&port=8080",
        "port", "8080", "port=8080;", "get_params.cgi"},
-      {"set_users.cgi&user1=a&user2=b&user3=c&pwd1=x&pwd2=y&pwd3=z", "user3_pwd", "z",
-       "user3_pwd=\"z\";", "get_params.cgi"},
-      {"set_ddns.cgi&service=3&user=u&pwd=p&host=h.example&proxy_svr=ps&proxy_port=99&ddns_mode=1",
-       "ddns_proxy_port", "99", "ddns_proxy_port=99;", "get_params.cgi"},
-      {"set_ftp.cgi&svr=ftp.example&port=2121&user=f&pwd=g&dir=/up&mode=1&upload_interval=30",
-       "ftp_upload_interval", "30", "ftp_dir=\"/up\";", "get_params.cgi"},
-      {"set_mail.cgi&sender=s@x&receiver1=r1&receiver2=r2&receiver3=r3&receiver4=r4&ssl=1&svr=smtp&smtpport=465&user=m&pwd=n",
-       "mail_port", "465", "mail_receiver4=\"r4\";", "get_params.cgi"},
-      {"set_misc.cgi&ptz_patrol_rate=1&ptz_patrol_up_rate=2&ptz_patrol_down_rate=3&ptz_patrol_left_rate=4&ptz_patrol_right_rate=5&ptz_dispreset=1&ptz_preset=7&led_mode=2&ptz_run_times=9",
-       "preset_onstart", "7", "ptruntimes=9;", "get_misc.cgi"},
-      {"set_wifi.cgi&enable=1&ssid=Home&mode=0&encrypt=1&authtype=2&keyformat=0&defkey=1&key1=k&key2=&key3=&key4=&key1_bits=64&key2_bits=0&key3_bits=0&key4_bits=0&wpa_psk=pass",
-       "wifi_wpa_psk", "pass", "", ""},
-      {"set_alias.cgi&alias=Front Door", "alias", "Front Door", "alias=\"Front Door\";",
+      {"set_users.cgi&user1=a&user2=b&user3=c&pwd1=x&pwd2=y&pwd3=z", "user3_pwd", "z", "user3_pwd=\"z\";",
        "get_params.cgi"},
+      {"set_ddns.cgi&service=3&user=u&pwd=p&host=h.example&proxy_svr=ps&proxy_port=99&ddns_mode=1", "ddns_proxy_port",
+       "99", "ddns_proxy_port=99;", "get_params.cgi"},
+      {"set_ftp.cgi&svr=ftp.example&port=2121&user=f&pwd=g&dir=/up&mode=1&upload_interval=30", "ftp_upload_interval",
+       "30", "ftp_dir=\"/up\";", "get_params.cgi"},
+      {"set_mail.cgi&sender=s@x&receiver1=r1&receiver2=r2&receiver3=r3&receiver4=r4&ssl=1&svr=smtp&smtpport=465&user=m&"
+       "pwd=n",
+       "mail_port", "465", "mail_receiver4=\"r4\";", "get_params.cgi"},
+      {"set_misc.cgi&ptz_patrol_rate=1&ptz_patrol_up_rate=2&ptz_patrol_down_rate=3&ptz_patrol_left_rate=4&ptz_patrol_"
+       "right_rate=5&ptz_dispreset=1&ptz_preset=7&led_mode=2&ptz_run_times=9",
+       "preset_onstart", "7", "ptruntimes=9;", "get_misc.cgi"},
+      {"set_wifi.cgi&enable=1&ssid=Home&mode=0&encrypt=1&authtype=2&keyformat=0&defkey=1&key1=k&key2=&key3=&key4=&key1_"
+       "bits=64&key2_bits=0&key3_bits=0&key4_bits=0&wpa_psk=pass",
+       "wifi_wpa_psk", "pass", "", ""},
+      {"set_alias.cgi&alias=Front Door", "alias", "Front Door", "alias=\"Front Door\";", "get_params.cgi"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);
@@ -98,14 +100,12 @@ TEST_F(CommandCgi, RefusedSetAndWrongCredentialsChangeNothing) {
   EXPECT_NE(refused.find("result="), std::string::npos);
   EXPECT_EQ(refused.find("ok"), std::string::npos);
   sim().setRefuseSets(false);
-  const std::string intruder =
-      Ask(port(), "set_alias.cgi?loginuse=admin&loginpas=guess&alias=Changed");
+  const std::string intruder = Ask(port(), "set_alias.cgi?loginuse=admin&loginpas=guess&alias=Changed");
   EXPECT_NE(intruder.find("result="), std::string::npos);
   EXPECT_EQ(intruder.find("ok"), std::string::npos);
   EXPECT_EQ(sim().param("alias"), "Lumvara Simulator");
   // Reads with wrong credentials give no settings away.
-  EXPECT_EQ(Ask(port(), "get_params.cgi?loginuse=admin&loginpas=guess").find("ip="),
-            std::string::npos);
+  EXPECT_EQ(Ask(port(), "get_params.cgi?loginuse=admin&loginpas=guess").find("ip="), std::string::npos);
 }
 
 TEST_F(CommandCgi, WifiScanListsTheConfiguredNetworks) {
@@ -126,9 +126,7 @@ TEST_F(CommandCgi, WifiScanListsTheConfiguredNetworks) {
 }
 
 TEST_F(CommandCgi, RecordListHoldsTheRecordingsBetweenTheDates) {
-  sim().setRecordings({{"20261201000000_000.h264", 1000, 5},
-                       {"20261202000000_001.h264", 2000, 5},
-                       {"short", 3000, 5}});
+  sim().setRecordings({{"20261201000000_000.h264", 1000, 5}, {"20261202000000_001.h264", 2000, 5}, {"short", 3000, 5}});
   struct Case {
     long long from, to;
     std::vector<std::string> names;
@@ -140,18 +138,15 @@ TEST_F(CommandCgi, RecordListHoldsTheRecordingsBetweenTheDates) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.from);
-    const std::string body = Ask(port(), Command("get_record_file.cgi", "&startdate=" +
-                                                     std::to_string(c.from) + "&enddate=" +
-                                                     std::to_string(c.to)));
-    EXPECT_NE(body.find("var record_num0=" + std::to_string(c.names.size()) + ";"),
-              std::string::npos);
+    const std::string body = Ask(port(), Command("get_record_file.cgi", "&startdate=" + std::to_string(c.from) +
+                                                                            "&enddate=" + std::to_string(c.to)));
+    EXPECT_NE(body.find("var record_num0=" + std::to_string(c.names.size()) + ";"), std::string::npos);
     for (size_t i = 0; i < c.names.size(); ++i) {
       const std::string index = "[" + std::to_string(i) + "]";
       EXPECT_NE(body.find("record_name0" + index + "=\"" + c.names[i] + "\""), std::string::npos);
       const size_t size = sim().recordingBytes(c.names[i]).size();
       ASSERT_GT(size, 0u);
-      EXPECT_NE(body.find("record_size0" + index + "=" + std::to_string(size) + ";"),
-                std::string::npos);
+      EXPECT_NE(body.find("record_size0" + index + "=" + std::to_string(size) + ";"), std::string::npos);
     }
   }
 }

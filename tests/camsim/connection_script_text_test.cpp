@@ -9,8 +9,8 @@ using Action = ConnectionScript::Action;
 
 TEST(ConnectionScriptText, ReadsEveryItem) {
   std::string error;
-  const auto script = ParseConnectionScript(
-      "action=notice,kind=201,after=10,close=1,cgi=livestream.cgi,pieces=7/13/3,gap=5", &error);
+  const auto script =
+      ParseConnectionScript("action=notice,kind=201,after=10,close=1,cgi=livestream.cgi,pieces=7/13/3,gap=5", &error);
   ASSERT_TRUE(script.has_value()) << error;
   EXPECT_EQ(script->action, Action::kNotice);
   EXPECT_EQ(script->notice_kind, 201);
@@ -28,11 +28,13 @@ TEST(ConnectionScriptText, ReadsEveryItem) {
 }
 
 TEST(ConnectionScriptText, ActionNames) {
-  const std::pair<const char*, Action> cases[] = {
-      {"none", Action::kNone},           {"notice", Action::kNotice},
-      {"corrupt-magic", Action::kCorruptMagic}, {"oversized-length", Action::kOversizedLength},
-      {"silence", Action::kSilence},     {"close", Action::kClose},
-      {"cut-body", Action::kCutBody}};
+  const std::pair<const char*, Action> cases[] = {{"none", Action::kNone},
+                                                  {"notice", Action::kNotice},
+                                                  {"corrupt-magic", Action::kCorruptMagic},
+                                                  {"oversized-length", Action::kOversizedLength},
+                                                  {"silence", Action::kSilence},
+                                                  {"close", Action::kClose},
+                                                  {"cut-body", Action::kCutBody}};
   for (const auto& [name, action] : cases) {
     const auto script = ParseConnectionScript(std::string("action=") + name, nullptr);
     ASSERT_TRUE(script.has_value()) << name;
@@ -41,9 +43,8 @@ TEST(ConnectionScriptText, ActionNames) {
 }
 
 TEST(ConnectionScriptText, RefusesWhatItDoesNotUnderstand) {
-  for (const char* text : {"action=explode", "kind=256", "kind=-1", "kind=2x", "after=-3",
-                           "close=2", "pieces=0", "pieces=", "pieces=7//3", "gap=999999",
-                           "colour=red"}) {
+  for (const char* text : {"action=explode", "kind=256", "kind=-1", "kind=2x", "after=-3", "close=2", "pieces=0",
+                           "pieces=", "pieces=7//3", "gap=999999", "colour=red"}) {
     std::string error;
     EXPECT_FALSE(ParseConnectionScript(text, &error).has_value()) << text;
     EXPECT_FALSE(error.empty()) << text;

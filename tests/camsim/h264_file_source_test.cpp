@@ -35,8 +35,8 @@ TEST(H264FileSource, UnitsWithoutPicturesAreNotUnits) {
   const std::vector<uint8_t> sps_pps = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x68, 0xCE};
   // Two slices of one picture (the second starts at a later macroblock),
   // then a new picture with a three-byte start code.
-  const std::vector<uint8_t> two_slices = {0, 0, 0, 1, 0x65, 0x88, 0x11, 0, 0, 0, 1, 0x65, 0x40,
-                                           0x22, 0, 0, 1, 0x41, 0x9A, 0x33};
+  const std::vector<uint8_t> two_slices = {0, 0,    0,    1,    0x65, 0x88, 0x11, 0,    0,    0,
+                                           1, 0x65, 0x40, 0x22, 0,    0,    1,    0x41, 0x9A, 0x33};
   struct Case {
     const char* name;
     std::vector<uint8_t> stream;
@@ -61,8 +61,7 @@ TEST(H264FileSource, UnitsWithoutPicturesAreNotUnits) {
 class LiveFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() /
-            ("camsim-live-" + std::to_string(::getpid()) + ".h264");
+    path_ = std::filesystem::temp_directory_path() / ("camsim-live-" + std::to_string(::getpid()) + ".h264");
   }
   void TearDown() override { std::filesystem::remove(path_); }
   std::filesystem::path path_;
@@ -71,8 +70,8 @@ class LiveFile : public ::testing::Test {
 TEST_F(LiveFile, LiveStreamPlaysTheFileInALoop) {
   const auto units = H264TestPattern::encodeFrames(6, 320, 192, 3);
   const auto stream = Concatenate(units);
-  std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
-                                               static_cast<std::streamsize>(stream.size()));
+  std::ofstream(path_, std::ios::binary)
+      .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
   SimulatorOptions options;
   options.live_file = path_.string();
   options.fps = 50;
@@ -86,8 +85,7 @@ TEST_F(LiveFile, LiveStreamPlaysTheFileInALoop) {
     ASSERT_TRUE(frame.has_value());
     const AccessUnit& expected = units[i % units.size()];
     EXPECT_EQ(readFrameHeader(frame->data()).kind, expected.key ? kKindH264Key : kKindH264Other);
-    EXPECT_TRUE(std::vector<uint8_t>(frame->begin() + kFrameHeaderSize, frame->end()) ==
-                expected.bytes) << i;
+    EXPECT_TRUE(std::vector<uint8_t>(frame->begin() + kFrameHeaderSize, frame->end()) == expected.bytes) << i;
   }
 }
 

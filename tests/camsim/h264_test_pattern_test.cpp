@@ -30,9 +30,8 @@ TEST(H264TestPattern, DecodesTo640x360WithKeyFramesEvery50) {
     ASSERT_TRUE(picture.has_value());
     EXPECT_EQ(picture->width, 640);
     EXPECT_EQ(picture->height, 360);
-    EXPECT_EQ(H264TestPattern::readText(picture->luma.data(), picture->stride,
-                                        H264TestPattern::kNumberX, H264TestPattern::kNumberY,
-                                        H264TestPattern::kNumberDigits,
+    EXPECT_EQ(H264TestPattern::readText(picture->luma.data(), picture->stride, H264TestPattern::kNumberX,
+                                        H264TestPattern::kNumberY, H264TestPattern::kNumberDigits,
                                         H264TestPattern::kNumberScale),
               Number(i));
   }
@@ -46,10 +45,10 @@ TEST(H264TestPattern, PictureShowsTheGivenTime) {
   camsim_test::TestDecoder decoder;
   const auto picture = decoder.decode(unit.bytes.data(), unit.bytes.size());
   ASSERT_TRUE(picture.has_value());
-  EXPECT_EQ(H264TestPattern::readText(picture->luma.data(), picture->stride,
-                                      H264TestPattern::kTimeX, H264TestPattern::kTimeY,
-                                      H264TestPattern::kTimeChars, H264TestPattern::kTimeScale),
-            "2026-12-10 01:02:03");
+  EXPECT_EQ(
+      H264TestPattern::readText(picture->luma.data(), picture->stride, H264TestPattern::kTimeX, H264TestPattern::kTimeY,
+                                H264TestPattern::kTimeChars, H264TestPattern::kTimeScale),
+      "2026-12-10 01:02:03");
 }
 
 TEST(H264TestPattern, KeyFrameStartsWithParameterSets) {

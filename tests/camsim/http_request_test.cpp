@@ -14,12 +14,11 @@ TEST(HttpRequestParse, ReadsStreamAndCommandStyles) {
     const char* value;
   };
   const Case cases[] = {
-      {"GET /livestream.cgi?user=admin&pwd=&streamid=10&audio=0&filename= HTTP/1.1\r\n\r\n",
-       "livestream.cgi", "streamid", "10"},
-      {"GET decoder_control.cgi?loginuse=admin&loginpas=x&command=0 HTTP/1.1\r\nHost: a\r\n\r\n",
-       "decoder_control.cgi", "command", "0"},
-      {"GET set_alias.cgi?loginuse=a&loginpas=b&alias=My Cam HTTP/1.1\r\n\r\n", "set_alias.cgi",
-       "alias", "My Cam"},
+      {"GET /livestream.cgi?user=admin&pwd=&streamid=10&audio=0&filename= HTTP/1.1\r\n\r\n", "livestream.cgi",
+       "streamid", "10"},
+      {"GET decoder_control.cgi?loginuse=admin&loginpas=x&command=0 HTTP/1.1\r\nHost: a\r\n\r\n", "decoder_control.cgi",
+       "command", "0"},
+      {"GET set_alias.cgi?loginuse=a&loginpas=b&alias=My Cam HTTP/1.1\r\n\r\n", "set_alias.cgi", "alias", "My Cam"},
       {"GET /livestream.cgi?user=a&user=b HTTP/1.0\r\n\r\n", "livestream.cgi", "user", "a"},
       {"GET /get_params.cgi HTTP/1.1\r\n\r\n", "get_params.cgi", "", ""},
   };

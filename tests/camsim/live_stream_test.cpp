@@ -46,9 +46,8 @@ TEST_F(LiveStream, SendsDecodableH264WithKeyFramesEvery50AndTimedHeaders) {
     EXPECT_EQ(picture->height, 360);
     char number[16];
     std::snprintf(number, sizeof number, "%06u", i);
-    EXPECT_EQ(H264TestPattern::readText(picture->luma.data(), picture->stride,
-                                        H264TestPattern::kNumberX, H264TestPattern::kNumberY,
-                                        H264TestPattern::kNumberDigits,
+    EXPECT_EQ(H264TestPattern::readText(picture->luma.data(), picture->stride, H264TestPattern::kNumberX,
+                                        H264TestPattern::kNumberY, H264TestPattern::kNumberDigits,
                                         H264TestPattern::kNumberScale),
               number);
   }
@@ -71,10 +70,10 @@ TEST_F(LiveStream, PicturesShowTheZoneAdjustedTime) {
   gmtime_r(&local, &parts);
   char expected[32];
   std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S", &parts);
-  EXPECT_EQ(H264TestPattern::readText(picture->luma.data(), picture->stride,
-                                      H264TestPattern::kTimeX, H264TestPattern::kTimeY,
-                                      H264TestPattern::kTimeChars, H264TestPattern::kTimeScale),
-            expected);
+  EXPECT_EQ(
+      H264TestPattern::readText(picture->luma.data(), picture->stride, H264TestPattern::kTimeX, H264TestPattern::kTimeY,
+                                H264TestPattern::kTimeChars, H264TestPattern::kTimeScale),
+      expected);
 }
 
 TEST_F(LiveStream, RefusalsBeforeAnyVideo) {
@@ -178,17 +177,15 @@ TEST_F(ScheduledAlarms, CycleThroughMotionAndInputRaisedAndOver) {
   RawClient client;
   ASSERT_TRUE(client.connect(port()));
   ASSERT_TRUE(client.request(camsim_test::LiveTarget()));
-  EXPECT_EQ(NoticesWithin(client, 5, 3s),
-            (std::vector<uint8_t>{kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm,
-                                  kKindInputAlarmOver, kKindMotionAlarm}));
+  EXPECT_EQ(NoticesWithin(client, 5, 3s), (std::vector<uint8_t>{kKindMotionAlarm, kKindMotionAlarmOver, kKindInputAlarm,
+                                                                kKindInputAlarmOver, kKindMotionAlarm}));
 }
 
 class TalkReception : public SimulatorTest {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("camsim-talk-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / ("camsim-talk-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
     SimulatorOptions options;
     options.talk_dir = dir_.string();
@@ -332,8 +329,7 @@ class SdPlayback : public SimulatorTest {
 
 std::vector<size_t> FrameStarts(const std::vector<uint8_t>& bytes) {
   std::vector<size_t> starts;
-  for (size_t at = 0; at < bytes.size();
-       at += kFrameHeaderSize + readFrameHeader(bytes.data() + at).length) {
+  for (size_t at = 0; at < bytes.size(); at += kFrameHeaderSize + readFrameHeader(bytes.data() + at).length) {
     starts.push_back(at);
   }
   return starts;
@@ -359,8 +355,8 @@ TEST_F(SdPlayback, StreamsTheRecordingFromTheFrameAtOrAfterTheOffsetThenCloses) 
     SCOPED_TRACE(c.offset);
     RawClient client;
     ASSERT_TRUE(client.connect(port()));
-    ASSERT_TRUE(client.request("/livestream.cgi?user=admin&pwd=secret&streamid=4&filename=" +
-                               name + "&offset=" + std::to_string(c.offset)));
+    ASSERT_TRUE(client.request("/livestream.cgi?user=admin&pwd=secret&streamid=4&filename=" + name +
+                               "&offset=" + std::to_string(c.offset)));
     const auto received = client.readToEnd(10s);
     ASSERT_TRUE(received.has_value());
     const size_t from = c.first_frame < starts.size() ? starts[c.first_frame] : bytes.size();
@@ -393,17 +389,15 @@ TEST_F(SdPlayback, MjpegRecordingHoldsJpegPicturesShowingTheirNumber) {
     EXPECT_EQ(fields.kind, kKindJpeg);
     const unsigned char* jpeg = bytes.data() + starts[i] + kFrameHeaderSize;
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    ASSERT_EQ(tjDecompressHeader3(decoder, jpeg, fields.length, &width, &height, &subsampling,
-                                  &colorspace), 0);
+    ASSERT_EQ(tjDecompressHeader3(decoder, jpeg, fields.length, &width, &height, &subsampling, &colorspace), 0);
     ASSERT_EQ(width, 640);
     ASSERT_EQ(height, 360);
     std::vector<uint8_t> gray(640 * 360);
     ASSERT_EQ(tjDecompress2(decoder, jpeg, fields.length, gray.data(), 640, 640, 360, TJPF_GRAY, 0), 0);
     char number[16];
     std::snprintf(number, sizeof number, "%06u", static_cast<unsigned>(i));
-    EXPECT_EQ(H264TestPattern::readText(gray.data(), 640, H264TestPattern::kNumberX,
-                                        H264TestPattern::kNumberY, H264TestPattern::kNumberDigits,
-                                        H264TestPattern::kNumberScale),
+    EXPECT_EQ(H264TestPattern::readText(gray.data(), 640, H264TestPattern::kNumberX, H264TestPattern::kNumberY,
+                                        H264TestPattern::kNumberDigits, H264TestPattern::kNumberScale),
               number);
   }
   tjDestroy(decoder);
@@ -418,8 +412,8 @@ TEST_F(SdPlayback, UnknownFileOrWrongPasswordEndsTheConnection) {
   EXPECT_TRUE(received->empty());
 
   ASSERT_TRUE(client.connect(port()));
-  ASSERT_TRUE(client.request("/livestream.cgi?user=admin&pwd=x&streamid=4&filename=" +
-                             sim().recordings()[0].name + "&offset=0"));
+  ASSERT_TRUE(client.request("/livestream.cgi?user=admin&pwd=x&streamid=4&filename=" + sim().recordings()[0].name +
+                             "&offset=0"));
   const auto refusal = client.readToEnd(3s);
   ASSERT_TRUE(refusal.has_value());
   ASSERT_EQ(refusal->size(), kFrameHeaderSize);

@@ -49,9 +49,7 @@ class RawClient {
     return ::send(fd_, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
   }
   // "GET <target> HTTP/1.1\r\n" and a short header block.
-  bool request(const std::string& target) {
-    return send("GET " + target + " HTTP/1.1\r\n" + kTrailer);
-  }
+  bool request(const std::string& target) { return send("GET " + target + " HTTP/1.1\r\n" + kTrailer); }
 
   // One receive (after waiting up to `timeout`); nothing on time-out, empty on close.
   std::optional<std::vector<uint8_t>> readOnce(std::chrono::milliseconds timeout) {
@@ -67,8 +65,8 @@ class RawClient {
   bool fill(size_t size, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (buffer_.size() < size) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       auto chunk = readOnce(left);
       if (!chunk || chunk->empty()) return false;
@@ -78,8 +76,7 @@ class RawClient {
   }
 
   // The next whole frame (header and payload), or nothing on close/time-out.
-  std::optional<std::vector<uint8_t>> readFrame(
-      std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+  std::optional<std::vector<uint8_t>> readFrame(std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
     using namespace lumvara::camsim;
     if (!fill(kFrameHeaderSize, timeout)) return std::nullopt;
     const FrameFields fields = readFrameHeader(buffer_.data());
@@ -101,8 +98,8 @@ class RawClient {
     std::vector<uint8_t> all = std::move(buffer_);
     buffer_.clear();
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return std::nullopt;
       auto chunk = readOnce(left);
       if (!chunk) return std::nullopt;
@@ -128,8 +125,7 @@ struct HttpAnswer {
   long declared_length = -1;
 };
 
-inline std::optional<HttpAnswer> ReadAnswer(RawClient& client,
-                                            std::chrono::milliseconds timeout) {
+inline std::optional<HttpAnswer> ReadAnswer(RawClient& client, std::chrono::milliseconds timeout) {
   std::string text;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   HttpAnswer answer;
@@ -145,8 +141,8 @@ inline std::optional<HttpAnswer> ReadAnswer(RawClient& client,
       answer.body = text.substr(answer.head.size());
       return answer;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     auto chunk = client.readOnce(left);
     if (!chunk || chunk->empty()) {

@@ -83,9 +83,8 @@ TEST(SearchResponder, IgnoresEverythingButASearchRequest) {
   SearchResponder responder(Loopback());
   ASSERT_TRUE(responder.start());
   Searcher searcher;
-  for (const std::string& datagram :
-       {std::string("DH\x01\x08", 4), std::string("XH\x01\x01", 4), std::string("DH\x01", 3),
-        std::string("dh\x01\x01", 4)}) {
+  for (const std::string& datagram : {std::string("DH\x01\x08", 4), std::string("XH\x01\x01", 4),
+                                      std::string("DH\x01", 3), std::string("dh\x01\x01", 4)}) {
     searcher.send(responder.port(), datagram);
   }
   EXPECT_FALSE(searcher.receive(300).has_value());

@@ -14,8 +14,7 @@ namespace camsim_test {
 inline constexpr char kUser[] = "admin";
 inline constexpr char kPwd[] = "secret";
 
-inline std::string LiveTarget(const std::string& user = kUser, const std::string& pwd = kPwd,
-                              int streamid = 10) {
+inline std::string LiveTarget(const std::string& user = kUser, const std::string& pwd = kPwd, int streamid = 10) {
   return "/livestream.cgi?user=" + user + "&pwd=" + pwd + "&streamid=" + std::to_string(streamid) +
          "&audio=0&filename=";
 }

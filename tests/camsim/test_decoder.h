@@ -47,8 +47,7 @@ class TestDecoder {
     picture.width = frame_->width;
     picture.height = frame_->height;
     picture.stride = frame_->linesize[0];
-    picture.luma.assign(frame_->data[0],
-                        frame_->data[0] + static_cast<size_t>(frame_->linesize[0]) * frame_->height);
+    picture.luma.assign(frame_->data[0], frame_->data[0] + static_cast<size_t>(frame_->linesize[0]) * frame_->height);
     av_frame_unref(frame_);
     return picture;
   }

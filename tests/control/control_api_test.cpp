@@ -38,8 +38,7 @@ TEST_F(ControlApi, CreateCountsLiveControls) {
   EXPECT_EQ(lumvara_control_get_dispid(control, "GetVersion"), -1);
   EXPECT_EQ(lumvara_control_window(control), nullptr);
   LumvaraVariant result{LUMVARA_VT_I4, 5, nullptr};
-  EXPECT_EQ(lumvara_control_invoke(control, 33, LUMVARA_DISPATCH_METHOD, nullptr, 0, &result),
-            LUMVARA_E_INVALIDHANDLE);
+  EXPECT_EQ(lumvara_control_invoke(control, 33, LUMVARA_DISPATCH_METHOD, nullptr, 0, &result), LUMVARA_E_INVALIDHANDLE);
   EXPECT_EQ(result.vt, LUMVARA_VT_EMPTY);
   lumvara_window_destroy(top);
 }
@@ -60,22 +59,14 @@ TEST_F(ControlApi, MethodsBeforeAnyPlayVideo) {
     int32_t result;
   };
   const Case cases[] = {
-      {"GetVersion", {}, 65536},
-      {"OpenSound", {}, -1},
-      {"CloseSound", {}, -1},
-      {"StartRecord", {}, -1},
-      {"StopRecord", {}, -1},
-      {"CapturePic", {}, -1},
-      {"StopTalk", {}, -1},
-      {"SetAlias", {"camera"}, -1},
-      {"StopVideo", {}, 0},
-      {"SetFlip", {1}, 0},
-      {"SetOsd", {"text"}, 0},
-      {"RemoveOsd", {}, 0},
-      {"SdRecordFileStop", {}, 0},
-      {"SdRecordFileSetPos", {1000}, 0},
-      {"SetFocus", {1}, 0},
-      {"SdRecordFilePlay", {"admin", "", "127.0.0.1", 1, "", 0}, -1},  // empty file name
+      {"GetVersion", {}, 65536},   {"OpenSound", {}, -1},
+      {"CloseSound", {}, -1},      {"StartRecord", {}, -1},
+      {"StopRecord", {}, -1},      {"CapturePic", {}, -1},
+      {"StopTalk", {}, -1},        {"SetAlias", {"camera"}, -1},
+      {"StopVideo", {}, 0},        {"SetFlip", {1}, 0},
+      {"SetOsd", {"text"}, 0},     {"RemoveOsd", {}, 0},
+      {"SdRecordFileStop", {}, 0}, {"SdRecordFileSetPos", {1000}, 0},
+      {"SetFocus", {1}, 0},        {"SdRecordFilePlay", {"admin", "", "127.0.0.1", 1, "", 0}, -1},  // empty file name
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Call(c.method, c.args), c.result) << c.method;
@@ -168,9 +159,7 @@ TEST_F(ControlApi, WrongArgumentsAreRefusedAndNothingRuns) {
 TEST_F(ControlApi, CallsFromAnotherThreadAreRefused) {
   long code = 0;
   LumvaraControl control = control_;
-  std::thread([&] {
-    code = lumvara_control_invoke(control, 33, LUMVARA_DISPATCH_METHOD, nullptr, 0, nullptr);
-  }).join();
+  std::thread([&] { code = lumvara_control_invoke(control, 33, LUMVARA_DISPATCH_METHOD, nullptr, 0, nullptr); }).join();
   EXPECT_EQ(code, LUMVARA_RPC_E_WRONG_THREAD);
   int destroyed = 1;
   std::thread([&] { destroyed = lumvara_control_destroy(control); }).join();

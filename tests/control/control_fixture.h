@@ -25,8 +25,8 @@ inline constexpr int kWindowHeight = 300;
 
 // An argument or a value for Call / Put.
 struct Arg {
-  Arg(int value) : vt(LUMVARA_VT_I4), l(value) {}               // NOLINT: implicit on purpose
-  Arg(const char* value) : vt(LUMVARA_VT_BSTR), s(value) {}     // NOLINT
+  Arg(int value) : vt(LUMVARA_VT_I4), l(value) {}                   // NOLINT: implicit on purpose
+  Arg(const char* value) : vt(LUMVARA_VT_BSTR), s(value) {}         // NOLINT
   Arg(const std::string& value) : vt(LUMVARA_VT_BSTR), s(value) {}  // NOLINT
   int32_t vt;
   int32_t l = 0;
@@ -37,7 +37,7 @@ struct Arg {
 struct Heard {
   int kind;
   int dispid;
-  std::vector<int32_t> longs;  // I4 arguments in order
+  std::vector<int32_t> longs;        // I4 arguments in order
   std::vector<std::string> strings;  // BSTR arguments in order
   bool operator==(const Heard&) const = default;
 };
@@ -56,9 +56,8 @@ inline constexpr uint32_t kYellow = 0xFFFF00;
 class ControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("lumvara-control-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / ("lumvara-control-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "home");
     ini_ = (dir_ / "Lumvara.ini").string();
@@ -117,8 +116,8 @@ class ControlTest : public ::testing::Test {
     char buffer[1500];
     for (;;) {
       socklen_t size = sizeof *from;
-      const ssize_t got = ::recvfrom(searchSink_, buffer, sizeof buffer, MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(from), &size);
+      const ssize_t got =
+          ::recvfrom(searchSink_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(from), &size);
       if (got >= 0) return std::string(buffer, static_cast<size_t>(got));
       if (std::chrono::steady_clock::now() >= deadline) return {};
       if (pump) {

@@ -21,8 +21,8 @@ TEST_F(LiveControlTest, ConnectsThenShowsLivePictures) {
 
   // A second PlayVideo is refused and changes nothing; so is SD playback.
   EXPECT_EQ(Play(), 1);
-  EXPECT_EQ(Call("SdRecordFilePlay", {kUser, kPwd, "127.0.0.1", static_cast<int>(simulator_->port()),
-                                      "20261209120000_000.h264", 0}),
+  EXPECT_EQ(Call("SdRecordFilePlay",
+                 {kUser, kPwd, "127.0.0.1", static_cast<int>(simulator_->port()), "20261209120000_000.h264", 0}),
             -1);
   EXPECT_EQ(GetLong("VideoState"), 0);
   EXPECT_EQ(simulator_->liveConnections(), 1);
@@ -77,13 +77,12 @@ TEST_P(RefusalTest, ShowsTheTextYellowOnBlackAndFiresNothing) {
   (void)GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Notices, RefusalTest,
-                         ::testing::Values(RefusalCase{lumvara::camsim::kKindLoginRefused, "User or pwd is incorrect"},
-                                           RefusalCase{lumvara::camsim::kKindTooManyConnections, "Maximum of connections"},
-                                           RefusalCase{lumvara::camsim::kKindVideoLoss, "Video Loss!"}),
-                         [](const ::testing::TestParamInfo<RefusalCase>& param) {
-                           return "Kind" + std::to_string(param.param.kind);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Notices, RefusalTest,
+    ::testing::Values(RefusalCase{lumvara::camsim::kKindLoginRefused, "User or pwd is incorrect"},
+                      RefusalCase{lumvara::camsim::kKindTooManyConnections, "Maximum of connections"},
+                      RefusalCase{lumvara::camsim::kKindVideoLoss, "Video Loss!"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& param) { return "Kind" + std::to_string(param.param.kind); });
 
 TEST_F(LiveControlTest, WrongPasswordShowsTheRefusalText) {
   EXPECT_EQ(Play("wrong"), 0);

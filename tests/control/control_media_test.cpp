@@ -51,8 +51,8 @@ TEST_F(MediaTest, CapturePicWritesANamedBitmapIntoTheSettingsFolder) {
   ASSERT_EQ(shots.size(), 1u);
   EXPECT_EQ(shots[0].parent_path(), Home());
   // <tag>-YYYYMMDD_HHMMSS_<milliseconds, not padded>.bmp
-  EXPECT_TRUE(std::regex_match(shots[0].filename().string(),
-                               std::regex(R"(127_0_0_1-20\d{6}_\d{6}_(0|[1-9]\d{0,2})\.bmp)")))
+  EXPECT_TRUE(
+      std::regex_match(shots[0].filename().string(), std::regex(R"(127_0_0_1-20\d{6}_\d{6}_(0|[1-9]\d{0,2})\.bmp)")))
       << shots[0];
   int status = 0;
   const std::string size = RunCommand("identify -format '%w %h' '" + shots[0].string() + "'", &status);

@@ -65,8 +65,8 @@ TEST_P(SdPlaybackCases, ReportsEveryFrameAndShowsPictures) {
   EXPECT_EQ(Play(), 1);
   // Every frame counts, header and payload: the last notice gives the whole
   // recording's length.
-  ASSERT_TRUE(PumpUntil([&] { return !Progress().empty() && Progress().back() == static_cast<int32_t>(bytes.size()); },
-                        10s))
+  ASSERT_TRUE(
+      PumpUntil([&] { return !Progress().empty() && Progress().back() == static_cast<int32_t>(bytes.size()); }, 10s))
       << (Progress().empty() ? -1 : Progress().back()) << " of " << bytes.size();
   const auto progress = Progress();
   // One notice per frame, each with the count when it is handled: never
@@ -94,8 +94,7 @@ TEST_P(SdPlaybackCases, ReportsEveryFrameAndShowsPictures) {
   EXPECT_EQ(Play(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Players, SdPlaybackCases,
-                         ::testing::Values(SdCase{kH264Name, 0}, SdCase{kMjpegName, 3}),
+INSTANTIATE_TEST_SUITE_P(Players, SdPlaybackCases, ::testing::Values(SdCase{kH264Name, 0}, SdCase{kMjpegName, 3}),
                          [](const ::testing::TestParamInfo<SdCase>& param) {
                            return param.param.streamid == 3 ? std::string("Mjpeg") : std::string("H264");
                          });
@@ -161,7 +160,8 @@ class SdSeekTest : public SdPlaybackTest {
     using lumvara::camsim::readFrameHeader;
     auto starts = [](const std::vector<uint8_t>& bytes) {
       std::vector<size_t> at;
-      for (size_t p = 0; p + kFrameHeaderSize <= bytes.size(); p += kFrameHeaderSize + readFrameHeader(&bytes[p]).length) {
+      for (size_t p = 0; p + kFrameHeaderSize <= bytes.size();
+           p += kFrameHeaderSize + readFrameHeader(&bytes[p]).length) {
         at.push_back(p);
       }
       return at;

@@ -30,7 +30,11 @@ constexpr MemberKind P = MemberKind::kProperty;
 
 const std::vector<Expected>& ExpectedInterface() {
   static const std::vector<Expected> members = {
-      {1, "PlayVideo", M, I4, {{"user", Str}, {"pwd", Str}, {"ip", Str}, {"port", I4}, {"streamid", I4}, {"audioid", I4}}},
+      {1,
+       "PlayVideo",
+       M,
+       I4,
+       {{"user", Str}, {"pwd", Str}, {"ip", Str}, {"port", I4}, {"streamid", I4}, {"audioid", I4}}},
       {2, "StopVideo", M, I4, {}},
       {3, "SetFocus", M, I4, {{"bFocus", I4}}},
       {4, "ShowMax", M, None, {}},
@@ -58,7 +62,10 @@ const std::vector<Expected>& ExpectedInterface() {
       {26, "ReservedSpace", P, I4, {}},
       {27, "RecCover", P, I4, {}},
       {28, "SetRecordProperty", M, None, {{"fileLen", I4}, {"timeLen", I4}, {"reserved", I4}, {"cover", I4}}},
-      {29, "SdRecordFilePlay", M, I4,
+      {29,
+       "SdRecordFilePlay",
+       M,
+       I4,
        {{"user", Str}, {"pwd", Str}, {"ServerIp", Str}, {"ServerPort", I4}, {"FileName", Str}, {"streamid", I4}}},
       {30, "SdRecordFileStop", M, I4, {}},
       {31, "SdRecordFileSetPos", M, I4, {{"pos", I4}}},
@@ -99,9 +106,17 @@ TEST(DispatchTable, EventsAreTheTwoListed) {
   const auto events = EventMembers();
   ASSERT_EQ(events.size(), 2u);
   ExpectMember(events[0], {1, "MessageNotify", MemberKind::kEvent, None, {{"lType", I4}, {"lParame", I4}}});
-  ExpectMember(events[1], {2, "OnCameraSearched", MemberKind::kEvent, None,
-                           {{"iStatus", I4}, {"pszDevName", Str}, {"pszIpAddr", Str}, {"iPort", I4},
-                            {"iCmdPort", I4}, {"iDataPort", I4}, {"iIsSameSubNet", I4}}});
+  ExpectMember(events[1], {2,
+                           "OnCameraSearched",
+                           MemberKind::kEvent,
+                           None,
+                           {{"iStatus", I4},
+                            {"pszDevName", Str},
+                            {"pszIpAddr", Str},
+                            {"iPort", I4},
+                            {"iCmdPort", I4},
+                            {"iDataPort", I4},
+                            {"iIsSameSubNet", I4}}});
 }
 
 TEST(DispatchTable, DispidsAndNamesAreUniqueWithinEachInterface) {
@@ -123,10 +138,14 @@ TEST(DispatchTable, DispidsAndNamesAreUniqueWithinEachInterface) {
 
 TEST(DispatchTable, StringParametersCarryTheirFieldSizes) {
   const std::map<std::pair<int, std::string>, size_t> want = {
-      {{dispid::kPlayVideo, "user"}, 63},        {{dispid::kPlayVideo, "pwd"}, 63},
-      {{dispid::kPlayVideo, "ip"}, 63},          {{dispid::kSdRecordFilePlay, "user"}, 63},
-      {{dispid::kSdRecordFilePlay, "pwd"}, 63},  {{dispid::kSdRecordFilePlay, "ServerIp"}, 63},
-      {{dispid::kSdRecordFilePlay, "FileName"}, 511}, {{dispid::kSetOsd, "osd"}, 127},
+      {{dispid::kPlayVideo, "user"}, 63},
+      {{dispid::kPlayVideo, "pwd"}, 63},
+      {{dispid::kPlayVideo, "ip"}, 63},
+      {{dispid::kSdRecordFilePlay, "user"}, 63},
+      {{dispid::kSdRecordFilePlay, "pwd"}, 63},
+      {{dispid::kSdRecordFilePlay, "ServerIp"}, 63},
+      {{dispid::kSdRecordFilePlay, "FileName"}, 511},
+      {{dispid::kSetOsd, "osd"}, 127},
       {{dispid::kSetAlias, "alias"}, 63},
   };
   size_t seen = 0;
@@ -162,10 +181,10 @@ TEST(DispatchTable, NameLookupIgnoresCaseAndNothingElse) {
     const char* name;
     int dispid;
   } cases[] = {
-      {"PlayVideo", 1},     {"playvideo", 1},         {"PLAYVIDEO", 1},      {"GetVersion", 33},
-      {"recfilepath", 18},  {"UpdataSize", 23},       {"MessageNotify", 1},  {"onCameraSearched", 2},
-      {"UpdateSize", -1},   {"PlayVideo ", -1},       {" PlayVideo", -1},    {"", -1},
-      {"Play", -1},         {"PlayVideoX", -1},       {"_DLumvara", -1},
+      {"PlayVideo", 1},    {"playvideo", 1},   {"PLAYVIDEO", 1},     {"GetVersion", 33},
+      {"recfilepath", 18}, {"UpdataSize", 23}, {"MessageNotify", 1}, {"onCameraSearched", 2},
+      {"UpdateSize", -1},  {"PlayVideo ", -1}, {" PlayVideo", -1},   {"", -1},
+      {"Play", -1},        {"PlayVideoX", -1}, {"_DLumvara", -1},
   };
   for (const auto& c : cases) EXPECT_EQ(LookupDispid(c.name), c.dispid) << '"' << c.name << '"';
 }

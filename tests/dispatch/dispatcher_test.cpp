@@ -162,8 +162,7 @@ TEST(Dispatcher, TextsAreCutAtACharacterBoundaryToTheirField) {
       {dispid::kSetAlias, {S(longAscii.c_str())}, 0, std::string(63, 'a')},
       {dispid::kSetOsd, {S(cjk.c_str())}, 0, cjk.substr(0, 126)},  // 42 characters; a 43rd would pass 127
       {dispid::kSetOsd, {S("short")}, 0, "short"},
-      {dispid::kSdRecordFilePlay,
-       {S("u"), S("p"), S("h"), L(1), S(fileName.c_str()), L(0)}, 4, std::string(511, 'f')},
+      {dispid::kSdRecordFilePlay, {S("u"), S("p"), S("h"), L(1), S(fileName.c_str()), L(0)}, 4, std::string(511, 'f')},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "dispid " << c.dispid << " argument " << c.argIndex);
@@ -224,12 +223,12 @@ TEST(ConvertText, InvalidSequencesBecomeReplacementCharacters) {
   } cases[] = {
       {"plain", "plain"},
       {"caf\xC3\xA9", "caf\xC3\xA9"},
-      {"\xF0\x9F\x93\xB7", "\xF0\x9F\x93\xB7"},  // four bytes, kept
-      {"a\x80z", "a" + fffd + "z"},               // stray continuation
-      {"\xC0\xAF", fffd + fffd},                  // overlong '/'
-      {"\xED\xA0\x80", fffd + fffd + fffd},       // a surrogate
+      {"\xF0\x9F\x93\xB7", "\xF0\x9F\x93\xB7"},         // four bytes, kept
+      {"a\x80z", "a" + fffd + "z"},                     // stray continuation
+      {"\xC0\xAF", fffd + fffd},                        // overlong '/'
+      {"\xED\xA0\x80", fffd + fffd + fffd},             // a surrogate
       {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // above U+10FFFF
-      {"end\xE5\xAE", "end" + fffd + fffd},       // cut short
+      {"end\xE5\xAE", "end" + fffd + fffd},             // cut short
       {"\xFF", fffd},
   };
   for (const auto& c : cases) EXPECT_EQ(ConvertText(c.in, kUnboundedText), c.out) << c.in;
@@ -271,10 +270,10 @@ TEST(FireEvent, ArgumentsArriveInDeclaredOrder) {
   SinkLog log;
   ASSERT_TRUE(FireEvent(&RecordSink, nullptr, &log, event_dispid::kMessageNotify,
                         {DispatchValue::Long(3), DispatchValue::Long(0)}));
-  ASSERT_TRUE(FireEvent(&RecordSink, nullptr, &log, event_dispid::kOnCameraSearched,
-                        {DispatchValue::Long(0), DispatchValue::String("cam"), DispatchValue::String("127.0.0.9"),
-                         DispatchValue::Long(81), DispatchValue::Long(81), DispatchValue::Long(81),
-                         DispatchValue::Long(1)}));
+  ASSERT_TRUE(
+      FireEvent(&RecordSink, nullptr, &log, event_dispid::kOnCameraSearched,
+                {DispatchValue::Long(0), DispatchValue::String("cam"), DispatchValue::String("127.0.0.9"),
+                 DispatchValue::Long(81), DispatchValue::Long(81), DispatchValue::Long(81), DispatchValue::Long(1)}));
   ASSERT_EQ(log.entries.size(), 2u);
   EXPECT_EQ(log.entries[0].kind, LUMVARA_SINK_EVENT);
   EXPECT_EQ(log.entries[0].dispid, 1);

@@ -135,9 +135,8 @@ TEST_F(Settings, FirstRunWritesOnlyTheHomeFolder) {
   EXPECT_EQ(stored_[0].dispid, dispid::kRecFilePath);
   EXPECT_EQ(stored_[0].value.type, VarType::kBstr);
   EXPECT_EQ(stored_[0].value.str, home_);
-  ExpectStoredLongs({{dispid::kRecFileLen, 100}, {dispid::kRecTimeLen, 5}, {dispid::kReservedSpace, 200},
-                     {dispid::kRecCover, 0}},
-                    1);
+  ExpectStoredLongs(
+      {{dispid::kRecFileLen, 100}, {dispid::kRecTimeLen, 5}, {dispid::kReservedSpace, 200}, {dispid::kRecCover, 0}}, 1);
   EXPECT_EQ(IniText(), "[PATH]\nSETPATH=" + home_ + "\n");
 }
 
@@ -147,9 +146,8 @@ TEST_F(Settings, ValuesInTheFileAreTakenAsTheyAre) {
   const SettingsAtCreation read = ReadSettingsAtCreation(ini_, Recorder());
   EXPECT_EQ(read.recFilePath, "/srv/rec");
   EXPECT_EQ(stored_[0].value.str, "/srv/rec");
-  ExpectStoredLongs({{dispid::kRecFileLen, 10}, {dispid::kRecTimeLen, 1}, {dispid::kReservedSpace, 0},
-                     {dispid::kRecCover, 3}},
-                    1);
+  ExpectStoredLongs(
+      {{dispid::kRecFileLen, 10}, {dispid::kRecTimeLen, 1}, {dispid::kReservedSpace, 0}, {dispid::kRecCover, 3}}, 1);
   EXPECT_EQ(IniText(), text);  // nothing written when the folder is set
 }
 
@@ -180,29 +178,29 @@ TEST_F(Settings, SetRecordPropertyRaisesToTheLowerLimits) {
     EXPECT_EQ(got.reservedSpace, c.want.reservedSpace);
     EXPECT_EQ(got.cover, c.want.cover);
     ASSERT_EQ(stored_.size(), 4u);
-    ExpectStoredLongs({{dispid::kRecFileLen, c.want.fileLen}, {dispid::kRecTimeLen, c.want.timeLen},
-                       {dispid::kReservedSpace, c.want.reservedSpace}, {dispid::kRecCover, c.want.cover}});
+    ExpectStoredLongs({{dispid::kRecFileLen, c.want.fileLen},
+                       {dispid::kRecTimeLen, c.want.timeLen},
+                       {dispid::kReservedSpace, c.want.reservedSpace},
+                       {dispid::kRecCover, c.want.cover}});
     EXPECT_EQ(IniText(), "[PATH]\nSETPATH=/srv/rec\nFILELEN=" + std::to_string(c.want.fileLen) +
                              "\nTIMELEN=" + std::to_string(c.want.timeLen) + "\nRESERVEDSPACE=" +
-                             std::to_string(c.want.reservedSpace) + "\nCOVER=" + std::to_string(c.want.cover) +
-                             "\n");
+                             std::to_string(c.want.reservedSpace) + "\nCOVER=" + std::to_string(c.want.cover) + "\n");
   }
   // What was written is what the next window creation reads.
   stored_.clear();
   ApplyRecordProperty(ini_, {50, 3, 100, 7}, Recorder());
   stored_.clear();
   ReadSettingsAtCreation(ini_, Recorder());
-  ExpectStoredLongs({{dispid::kRecFileLen, 100}, {dispid::kRecTimeLen, 5}, {dispid::kReservedSpace, 200},
-                     {dispid::kRecCover, 7}},
-                    1);
+  ExpectStoredLongs(
+      {{dispid::kRecFileLen, 100}, {dispid::kRecTimeLen, 5}, {dispid::kReservedSpace, 200}, {dispid::kRecCover, 7}}, 1);
 }
 
 TEST_F(Settings, FailedWriteStillStoresTheValues) {
   std::ofstream(dir_ / "blocker") << "a file where a folder should be";
   const std::string unwritable = (dir_ / "blocker" / "Lumvara.ini").string();
   ApplyRecordProperty(unwritable, {50, 3, 100, 7}, Recorder());
-  ExpectStoredLongs({{dispid::kRecFileLen, 100}, {dispid::kRecTimeLen, 5}, {dispid::kReservedSpace, 200},
-                     {dispid::kRecCover, 7}});
+  ExpectStoredLongs(
+      {{dispid::kRecFileLen, 100}, {dispid::kRecTimeLen, 5}, {dispid::kReservedSpace, 200}, {dispid::kRecCover, 7}});
   stored_.clear();
   ReadSettingsAtCreation(unwritable, Recorder());
   EXPECT_EQ(stored_[0].value.str, home_);

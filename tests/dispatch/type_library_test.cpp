@@ -55,8 +55,7 @@ TEST(TypeLibrary, JsonNamesTheLibraryInterfacesAndClassWithFixedGuids) {
   EXPECT_EQ(cls.at("events"), "_DLumvaraEvents");
 
   const std::regex guid("\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}");
-  const std::set<std::string> all = {kTypeLibraryGuid, kDispatchInterfaceGuid, kEventInterfaceGuid,
-                                     kControlClassGuid};
+  const std::set<std::string> all = {kTypeLibraryGuid, kDispatchInterfaceGuid, kEventInterfaceGuid, kControlClassGuid};
   EXPECT_EQ(all.size(), 4u);
   for (const std::string& g : all) EXPECT_TRUE(std::regex_match(g, guid)) << g;
 }

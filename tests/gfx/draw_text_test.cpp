@@ -20,8 +20,8 @@
 namespace lumvara::gfx {
 namespace {
 
-using testing::FindInk;
 using testing::Fill;
+using testing::FindInk;
 using testing::Ink;
 using testing::PixelAt;
 
@@ -34,8 +34,8 @@ struct Drawn {
   int result = 0;
 };
 
-Drawn Draw(const std::string& text, Rect box, uint32_t format, std::shared_ptr<const Font> font,
-           int width = 400, int height = 120) {
+Drawn Draw(const std::string& text, Rect box, uint32_t format, std::shared_ptr<const Font> font, int width = 400,
+           int height = 120) {
   Drawn d;
   d.surface = Surface::Create(width, height);
   auto dc = DeviceContext::ForSurface(*d.surface);
@@ -173,8 +173,8 @@ TEST(Font, HeightsFollowGdiMeaning) {
     int height;
     int min_cell, max_cell;
   } cases[] = {
-      {24, 23, 25},                          // cell height
-      {-24, 26, 31},                         // character height: the cell is taller
+      {24, 23, 25},                                             // cell height
+      {-24, 26, 31},                                            // character height: the cell is taller
       {0, Font::kDefaultHeight - 1, Font::kDefaultHeight + 1},  // default size
       {36, 35, 37},
   };
@@ -208,9 +208,7 @@ TEST(Font, UnknownFaceFallsBackToTheDefault) {
   dc->SelectFont(Font::Create(20, 0, 400, ""));
   dc->DrawText("Lumvara", &fallback, DT_CALCRECT);
   EXPECT_EQ(unknown, fallback);
-  EXPECT_GT(Draw("Lumvara", {0, 0, 400, 100}, DT_LEFT, Font::Create(20, 0, 400, "No Such Face 1234"))
-                .ink.count,
-            100);
+  EXPECT_GT(Draw("Lumvara", {0, 0, 400, 100}, DT_LEFT, Font::Create(20, 0, 400, "No Such Face 1234")).ink.count, 100);
 }
 
 // Which font fontconfig picks for a face name once our aliases are loaded.

@@ -16,8 +16,8 @@
 namespace lumvara::gfx {
 namespace {
 
-using testing::FindInk;
 using testing::Fill;
+using testing::FindInk;
 using testing::PixelAt;
 using winsys::HWND;
 
@@ -25,8 +25,12 @@ TEST(Surface, CreatesOnlySensibleSizes) {
   struct Case {
     int w, h;
     bool ok;
-  } cases[] = {{1, 1, true}, {1280, 720, true}, {0, 10, false}, {10, -1, false},
-               {Surface::kMaxSide + 1, 1, false}, {Surface::kMaxSide, 1, true}};
+  } cases[] = {{1, 1, true},
+               {1280, 720, true},
+               {0, 10, false},
+               {10, -1, false},
+               {Surface::kMaxSide + 1, 1, false},
+               {Surface::kMaxSide, 1, true}};
   for (const Case& c : cases) {
     auto s = Surface::Create(c.w, c.h);
     EXPECT_EQ(s != nullptr, c.ok) << c.w << "x" << c.h;
@@ -62,8 +66,11 @@ TEST(MirrorBlit, MirrorsAKnownPicture) {
   struct Case {
     uint32_t mirror;
     bool flip_x, flip_y;
-  } cases[] = {{0, false, false}, {kMirrorLeftRight, true, false}, {kMirrorUpDown, false, true},
-               {kMirrorLeftRight | kMirrorUpDown, true, true}, {4, false, false}};
+  } cases[] = {{0, false, false},
+               {kMirrorLeftRight, true, false},
+               {kMirrorUpDown, false, true},
+               {kMirrorLeftRight | kMirrorUpDown, true, true},
+               {4, false, false}};
   for (const Case& c : cases) {
     auto s = Gradient(W, H);
     MirrorBlit(*s, c.mirror);

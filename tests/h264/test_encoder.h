@@ -9,8 +9,8 @@
 namespace lumvara::test {
 
 struct EncodedUnit {
-    std::vector<uint8_t> bytes;
-    bool key = false;
+  std::vector<uint8_t> bytes;
+  bool key = false;
 };
 
 // Picture n: luma ramps that move with n, flat chroma. Empty on failure.

@@ -73,7 +73,7 @@ TEST_F(IniFile, ReadsNamesWithoutCaseAndValuesTrimmed) {
   EXPECT_EQ(GetPrivateProfileString("PATH", "SETPATH", "x", file_), "/home/user/My Videos");
   EXPECT_EQ(GetPrivateProfileString("Path", "setpath", "x", file_), "/home/user/My Videos");
   EXPECT_EQ(GetPrivateProfileString("PATH", "QUOTED", "x", file_), "  spaced  ");
-  EXPECT_EQ(GetPrivateProfileString("PATH", "EMPTY", "x", file_), "");  // present and empty: not the default
+  EXPECT_EQ(GetPrivateProfileString("PATH", "EMPTY", "x", file_), "");   // present and empty: not the default
   EXPECT_EQ(GetPrivateProfileString("PATH", "COVER", "x", file_), "x");  // another section's key
   EXPECT_EQ(GetPrivateProfileInt("next", "cover", 0, file_), 1);
 }
@@ -83,11 +83,22 @@ TEST_F(IniFile, IntegersReadFromTheLeadingDigits) {
     const char* text;
     int32_t want;
   } cases[] = {
-      {"10", 10},         {"  42  ", 42},      {"-7", -7},          {"+8", 8},
-      {"12abc", 12},      {"abc", 0},          {"", 0},             {"0x1F", 31},
-      {"0XfF", 255},      {"0x", 0},           {"1.5", 1},          {"- 3", 0},
-      {"2147483647", 2147483647},              {"99999999999", 2147483647},
-      {"-99999999999", INT32_MIN},             {"\"5\"", 5},  // quotes go first
+      {"10", 10},
+      {"  42  ", 42},
+      {"-7", -7},
+      {"+8", 8},
+      {"12abc", 12},
+      {"abc", 0},
+      {"", 0},
+      {"0x1F", 31},
+      {"0XfF", 255},
+      {"0x", 0},
+      {"1.5", 1},
+      {"- 3", 0},
+      {"2147483647", 2147483647},
+      {"99999999999", 2147483647},
+      {"-99999999999", INT32_MIN},
+      {"\"5\"", 5},  // quotes go first
   };
   for (const auto& c : cases) {
     WriteText(std::string("[PATH]\nFILELEN=") + c.text + "\n");

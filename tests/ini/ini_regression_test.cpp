@@ -47,8 +47,8 @@ TEST_F(IniRegression, CarriageReturnsBeforeTheLineEndAreNotPartOfTheValue) {
   } cases[] = {
       {"smallest", std::string("[PATH]\nCOVER=0\r\r\nSETPATH=/v\r\r\r\n")},
       {"as found",  // the fuzzer's input, its first byte (which key to write) left off
-       std::string("[PATH]100\r\nTIMELEN=5&&&&&&&&&&&&&&&&&SPAC; \0`\xc0writ=0\r\nCE=20", 59) + std::string(37, '\x02') +
-           "0\r\nCOVER=0\r\r\n\xff\xff\xff\xff"},
+       std::string("[PATH]100\r\nTIMELEN=5&&&&&&&&&&&&&&&&&SPAC; \0`\xc0writ=0\r\nCE=20", 59) +
+           std::string(37, '\x02') + "0\r\nCOVER=0\r\r\n\xff\xff\xff\xff"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -8,9 +8,7 @@
 
 namespace {
 
-void collect(const char* text, void* context) {
-  static_cast<std::vector<std::string>*>(context)->push_back(text);
-}
+void collect(const char* text, void* context) { static_cast<std::vector<std::string>*>(context)->push_back(text); }
 
 TEST(Log, HandlerReceivesFormattedText) {
   std::vector<std::string> lines;

@@ -46,7 +46,7 @@ struct ProgramRun {
 // Runs `exe` with `args`, the current environment plus `env`, optionally as
 // the unprivileged user "nobody"; collects standard output.
 ProgramRun RunProgram(const std::string& exe, const std::vector<std::string>& args, const std::vector<std::string>& env,
-               bool as_nobody = false) {
+                      bool as_nobody = false) {
   int pipe_fds[2];
   EXPECT_EQ(pipe(pipe_fds), 0);
   const pid_t pid = fork();
@@ -234,8 +234,7 @@ TEST_F(CrashDump, LldbListsTheCrashingThreadAndNamesTheFaultingFunction) {
   EXPECT_NE(out.find("pause"), std::string::npos) << "where the second thread blocks\n" << out;
   EXPECT_NE(out.find("lumvara_test_write_through_null"), std::string::npos) << out;
   EXPECT_NE(out.find("lumvara_test_crash_here"), std::string::npos) << "the caller, from the stack\n" << out;
-  EXPECT_NE(out.find(fs::path(LUMVARA_LIBRARY).filename().string()), std::string::npos) << "the module list\n"
-                                                                                     << out;
+  EXPECT_NE(out.find(fs::path(LUMVARA_LIBRARY).filename().string()), std::string::npos) << "the module list\n" << out;
 }
 
 TEST_F(CrashDump, UnwritableProgramFolderSendsTheDumpToTheStateFolder) {
@@ -243,8 +242,8 @@ TEST_F(CrashDump, UnwritableProgramFolderSendsTheDumpToTheStateFolder) {
   bool as_nobody = geteuid() == 0;
   // Root writes anywhere: the program then runs as "nobody", for whom the
   // program's folder is not writable.
-  fs::permissions(bin_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(bin_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec);
   if (!as_nobody) fs::permissions(bin_, fs::perms::owner_write, fs::perm_options::remove);
   const ProgramRun run = Crash({"segv", "host"}, as_nobody);
   ASSERT_TRUE(WIFEXITED(run.status)) << "status " << run.status;

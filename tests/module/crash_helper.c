@@ -82,17 +82,11 @@ static void wait_until_blocked(void) {
 }
 
 /* The faulting functions, kept out of line so a debugger names them. */
-__attribute__((noinline)) void lumvara_test_write_through_null(volatile int* where) {
-  *where = 42;
-}
+__attribute__((noinline)) void lumvara_test_write_through_null(volatile int* where) { *where = 42; }
 
-__attribute__((noinline)) void lumvara_test_crash_here(void) {
-  lumvara_test_write_through_null(NULL);
-}
+__attribute__((noinline)) void lumvara_test_crash_here(void) { lumvara_test_write_through_null(NULL); }
 
-__attribute__((noinline)) int lumvara_test_divide(volatile int divisor) {
-  return 1000 / divisor;
-}
+__attribute__((noinline)) int lumvara_test_divide(volatile int divisor) { return 1000 / divisor; }
 
 /* An undefined instruction: SIGILL. */
 __attribute__((noinline)) void lumvara_test_trap(void) { __builtin_trap(); }
@@ -152,11 +146,11 @@ int main(int argc, char** argv) {
   }
   const char* mode = argv[2];
   if (strcmp(mode, "unload") == 0) return unload_check(argv[1]);
-  const int signo = strcmp(mode, "abort") == 0  ? SIGABRT
-                    : strcmp(mode, "fpe") == 0  ? SIGFPE
-                    : strcmp(mode, "ill") == 0  ? SIGILL
-                    : strcmp(mode, "bus") == 0  ? SIGBUS
-                                                : SIGSEGV;
+  const int signo = strcmp(mode, "abort") == 0 ? SIGABRT
+                    : strcmp(mode, "fpe") == 0 ? SIGFPE
+                    : strcmp(mode, "ill") == 0 ? SIGILL
+                    : strcmp(mode, "bus") == 0 ? SIGBUS
+                                               : SIGSEGV;
   int host = 0;
   int thread = 0;
   int both = 0;

@@ -155,8 +155,8 @@ TEST_F(Registration, HostsAskWhetherAProgIdIsRegisteredAndSafe) {
   EXPECT_EQ(lumvara_registry_is_safe(LUMVARA_CONTROL_PROGID), 0);
   EXPECT_EQ(lumvara_registry_query(LUMVARA_CONTROL_PROGID), 0);
   ASSERT_EQ(DllRegisterServer(), LUMVARA_S_OK);
-  const int all = LUMVARA_REGISTRY_REGISTERED | LUMVARA_REGISTRY_SAFE_FOR_SCRIPTING |
-                  LUMVARA_REGISTRY_SAFE_FOR_INITIALIZING;
+  const int all =
+      LUMVARA_REGISTRY_REGISTERED | LUMVARA_REGISTRY_SAFE_FOR_SCRIPTING | LUMVARA_REGISTRY_SAFE_FOR_INITIALIZING;
   EXPECT_EQ(lumvara_registry_query(LUMVARA_CONTROL_PROGID), all);
   EXPECT_EQ(lumvara_registry_is_safe(LUMVARA_CONTROL_PROGID), 1);
   // The page is registered but not marked safe.
@@ -391,9 +391,9 @@ TEST(Regsvr, RegistersUnregistersAndReportsTheCode) {
     const char* printed;
   };
   const Case cases[] = {
-      {{}, 0, "DllRegisterServer"},                      // the build tree's library
-      {{"-u", LUMVARA_LIBRARY}, 0, "0x00000000"},         // a given path
-      {{"-u", LUMVARA_LIBRARY}, 1, "0x80004005"},         // nothing left to remove
+      {{}, 0, "DllRegisterServer"},                // the build tree's library
+      {{"-u", LUMVARA_LIBRARY}, 0, "0x00000000"},  // a given path
+      {{"-u", LUMVARA_LIBRARY}, 1, "0x80004005"},  // nothing left to remove
       {{LUMVARA_LIBRARY}, 0, "0x00000000"},
       {{"/nonexistent/liblumvara.so"}, 3, "cannot load"},
       {{"-x"}, 2, "usage"},

@@ -25,20 +25,20 @@ Colour classify(const uint8_t* bgrx);
 // A visible headless top-level window at a screen rectangle, destroyed with
 // the object.
 class HeadlessWindow {
-public:
-    HeadlessWindow(int x, int y, int width, int height);
-    ~HeadlessWindow();
-    HeadlessWindow(const HeadlessWindow&) = delete;
-    HeadlessWindow& operator=(const HeadlessWindow&) = delete;
-    winsys::HWND handle() const { return handle_; }
+ public:
+  HeadlessWindow(int x, int y, int width, int height);
+  ~HeadlessWindow();
+  HeadlessWindow(const HeadlessWindow&) = delete;
+  HeadlessWindow& operator=(const HeadlessWindow&) = delete;
+  winsys::HWND handle() const { return handle_; }
 
-    // The window's pixels, tightly packed BGRX.
-    std::vector<uint8_t> pixels(int* width = nullptr, int* height = nullptr) const;
-    // Colour of the pixel at client (x, y).
-    Colour colourAt(int x, int y) const;
+  // The window's pixels, tightly packed BGRX.
+  std::vector<uint8_t> pixels(int* width = nullptr, int* height = nullptr) const;
+  // Colour of the pixel at client (x, y).
+  Colour colourAt(int x, int y) const;
 
-private:
-    winsys::HWND handle_ = nullptr;
+ private:
+  winsys::HWND handle_ = nullptr;
 };
 
 }  // namespace lumvara::test

@@ -9,15 +9,15 @@
 namespace lumvara::test {
 
 class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
 
-private:
-    std::string path_;
+ private:
+  std::string path_;
 };
 
 // Decodes `file` with ImageMagick's `convert` into packed 8-bit RGB. False

@@ -82,7 +82,7 @@ TEST_P(AviFileProbe, OutsideReaderSeesStreamsRateSizeAndDuration) {
   EXPECT_EQ(audio["sample_rate"], "8000");
   EXPECT_EQ(audio["channels"], 1);
   EXPECT_EQ(audio["sample_fmt"], "s16");
-  EXPECT_EQ(audio["nb_frames"], "10240");  // samples
+  EXPECT_EQ(audio["nb_frames"], "10240");     // samples
   EXPECT_EQ(audio["nb_read_packets"], "10");  // one chunk per block
 }
 
@@ -111,11 +111,11 @@ TEST(AviFileHeaders, CarryFrameSizeFormatsAndHandlers) {
 
     const size_t vids = FindTag(b, "strh", 0) + 8;
     ASSERT_EQ(std::string(b.begin() + long(vids), b.begin() + long(vids) + 8), "vidsh264");
-    EXPECT_EQ(ReadLe32(b, vids + 20), 1u);                   // scale
-    EXPECT_EQ(ReadLe32(b, vids + 24), 25u);                  // rate
-    EXPECT_EQ(ReadLe32(b, vids + 36), c.width * c.height);   // suggested buffer
-    EXPECT_EQ(ReadLe32(b, vids + 40), 0u);                   // quality
-    EXPECT_EQ(ReadLe32(b, vids + 48), 0u);                   // left, top
+    EXPECT_EQ(ReadLe32(b, vids + 20), 1u);                        // scale
+    EXPECT_EQ(ReadLe32(b, vids + 24), 25u);                       // rate
+    EXPECT_EQ(ReadLe32(b, vids + 36), c.width * c.height);        // suggested buffer
+    EXPECT_EQ(ReadLe32(b, vids + 40), 0u);                        // quality
+    EXPECT_EQ(ReadLe32(b, vids + 48), 0u);                        // left, top
     EXPECT_EQ(ReadLe32(b, vids + 52), c.width | c.height << 16);  // right, bottom
 
     const size_t bih = FindTag(b, "strf", 0);
@@ -125,23 +125,23 @@ TEST(AviFileHeaders, CarryFrameSizeFormatsAndHandlers) {
     EXPECT_EQ(ReadLe32(b, bih + 16), c.height);
     EXPECT_EQ(ReadLe32(b, bih + 20), 1u | 24u << 16);  // planes, bit count
     EXPECT_EQ(ReadLe32(b, bih + 24), kFourCCH264);
-    EXPECT_EQ(ReadLe32(b, bih + 28), 0u);               // image size
+    EXPECT_EQ(ReadLe32(b, bih + 28), 0u);  // image size
 
     const size_t auds = FindTag(b, "strh", 1) + 8;
     ASSERT_EQ(std::string(b.begin() + long(auds), b.begin() + long(auds) + 4), "auds");
-    EXPECT_EQ(ReadLe32(b, auds + 4), 0u);     // handler
-    EXPECT_EQ(ReadLe32(b, auds + 20), 1u);    // scale
-    EXPECT_EQ(ReadLe32(b, auds + 24), 8000u); // rate
-    EXPECT_EQ(ReadLe32(b, auds + 40), 0u);    // quality
-    EXPECT_EQ(ReadLe32(b, auds + 44), 2u);    // sample size
+    EXPECT_EQ(ReadLe32(b, auds + 4), 0u);      // handler
+    EXPECT_EQ(ReadLe32(b, auds + 20), 1u);     // scale
+    EXPECT_EQ(ReadLe32(b, auds + 24), 8000u);  // rate
+    EXPECT_EQ(ReadLe32(b, auds + 40), 0u);     // quality
+    EXPECT_EQ(ReadLe32(b, auds + 44), 2u);     // sample size
 
     const size_t wfx = FindTag(b, "strf", 1);
     EXPECT_EQ(ReadLe32(b, wfx + 4), 18u);
-    EXPECT_EQ(ReadLe32(b, wfx + 8), 1u | 1u << 16);       // PCM, mono
+    EXPECT_EQ(ReadLe32(b, wfx + 8), 1u | 1u << 16);  // PCM, mono
     EXPECT_EQ(ReadLe32(b, wfx + 12), 8000u);
     EXPECT_EQ(ReadLe32(b, wfx + 16), 16000u);
-    EXPECT_EQ(ReadLe32(b, wfx + 20), 2u | 16u << 16);     // block align, bits
-    EXPECT_EQ(b.at(wfx + 24) | b.at(wfx + 25) << 8, 0);   // cbSize
+    EXPECT_EQ(ReadLe32(b, wfx + 20), 2u | 16u << 16);    // block align, bits
+    EXPECT_EQ(b.at(wfx + 24) | b.at(wfx + 25) << 8, 0);  // cbSize
     EXPECT_EQ(std::string(b.begin() + long(wfx) + 26, b.begin() + long(wfx) + 30), "JUNK");
   }
 }
@@ -167,7 +167,7 @@ TEST(AviFileSamples, EverySampleIsAKeyFrameAndEmptySamplesHoldTheirPlace) {
   EXPECT_EQ(chunks[1].id, "00dc");
   EXPECT_TRUE(chunks[1].data.empty());
   EXPECT_EQ(chunks[2].id, "01wb");
-  ASSERT_EQ(chunks[2].data.size(), 2048u);  // the whole block in one chunk
+  ASSERT_EQ(chunks[2].data.size(), 2048u);                        // the whole block in one chunk
   EXPECT_EQ(chunks[2].data[0] | chunks[2].data[1] << 8, 0xFE00);  // -512, little-endian
   EXPECT_EQ(chunks[3].data.size(), 3u);
   for (const auto& c : chunks) EXPECT_EQ(c.indexFlags & 0x10u, 0x10u) << c.id;
@@ -201,8 +201,7 @@ TEST(AviFileWrite, FullDiskIsReportedAsFailure) {
     auto file = AviFile::Create(dir.path() + "/full.avi", AviVideoFormat{kFourCCH264, 64, 64, 25});
     ASSERT_TRUE(file);
     std::vector<uint8_t> payload(64 * 1024, 7);
-    for (uint32_t i = 0; i < 40 && !sawFailure; ++i)
-      sawFailure = !file->WriteVideo(i, payload.data(), payload.size());
+    for (uint32_t i = 0; i < 40 && !sawFailure; ++i) sawFailure = !file->WriteVideo(i, payload.data(), payload.size());
     EXPECT_FALSE(file->Close());
   }
   ::umount2(dir.path().c_str(), MNT_DETACH);

@@ -86,8 +86,8 @@ TEST_F(AviRecorderTest, RaisesLimitsToTheirMinimumsAndCapsWhatDoesNotFit32Bits) 
   };
   CAviRecorder recorder(Environment());
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.fileSizeMB << " MB, " << c.fileMinutes << " min, "
-                                    << c.reservedMB << " MB reserve");
+    SCOPED_TRACE(testing::Message() << c.fileSizeMB << " MB, " << c.fileMinutes << " min, " << c.reservedMB
+                                    << " MB reserve");
     LocalRecordRequest r = MakeRequest(dir_.path());
     r.fileSizeMB = c.fileSizeMB;
     r.fileMinutes = c.fileMinutes;

@@ -38,8 +38,8 @@ void FillPattern(AVFrame* frame, int index) {
                   static_cast<size_t>(frame->width / 2));
 }
 
-std::vector<std::vector<uint8_t>> Encode(const AVCodec* codec, AVPixelFormat format, int width,
-                                         int height, int count, bool h264) {
+std::vector<std::vector<uint8_t>> Encode(const AVCodec* codec, AVPixelFormat format, int width, int height, int count,
+                                         bool h264) {
   if (!codec) throw std::runtime_error("encoder missing");
   av_log_set_level(AV_LOG_ERROR);
   std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
@@ -85,20 +85,18 @@ std::vector<std::vector<uint8_t>> Encode(const AVCodec* codec, AVPixelFormat for
 }
 
 uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
 }
 
 }  // namespace
 
 std::vector<std::vector<uint8_t>> EncodeH264Frames(int width, int height, int count) {
-  return Encode(avcodec_find_encoder_by_name("libx264"), AV_PIX_FMT_YUV420P, width, height, count,
-                true);
+  return Encode(avcodec_find_encoder_by_name("libx264"), AV_PIX_FMT_YUV420P, width, height, count, true);
 }
 
 std::vector<std::vector<uint8_t>> EncodeMjpegFrames(int width, int height, int count) {
-  return Encode(avcodec_find_encoder(AV_CODEC_ID_MJPEG), AV_PIX_FMT_YUVJ420P, width, height, count,
-                false);
+  return Encode(avcodec_find_encoder(AV_CODEC_ID_MJPEG), AV_PIX_FMT_YUVJ420P, width, height, count, false);
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
@@ -144,8 +142,7 @@ std::vector<AviChunk> ReadAviChunks(const std::string& path, bool withData) {
 
 nlohmann::json Probe(const std::string& path, bool countPackets) {
   const std::string command = std::string("ffprobe -v error -show_streams -show_format ") +
-                              (countPackets ? "-count_packets " : "") + "-of json '" + path +
-                              "' 2>/dev/null";
+                              (countPackets ? "-count_packets " : "") + "-of json '" + path + "' 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return nullptr;
   std::string text;
@@ -157,7 +154,8 @@ nlohmann::json Probe(const std::string& path, bool countPackets) {
 }
 
 TempDir::TempDir(const std::string& base) {
-  const std::filesystem::path folder = base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  const std::filesystem::path folder =
+      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
   std::string pattern = (folder / "lumvara-record-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
   path_ = pattern;

@@ -24,7 +24,7 @@ std::vector<std::vector<uint8_t>> EncodeMjpegFrames(int width, int height, int c
 
 // The samples of an AVI file's first RIFF, in file order.
 struct AviChunk {
-  std::string id;  // "00dc" video, "01wb" audio
+  std::string id;             // "00dc" video, "01wb" audio
   std::vector<uint8_t> data;  // empty when read without data
   uint32_t size = 0;
   uint32_t indexFlags = 0;  // from idx1; 0x10 = key frame
@@ -59,8 +59,7 @@ struct ManualClock {
 };
 
 // A zero-filled request for root and camera, limits left at 0 (the minimums).
-LocalRecordRequest MakeRequest(const std::string& root, const char* camera = "192_168_1_20",
-                               uint32_t cover = 0);
+LocalRecordRequest MakeRequest(const std::string& root, const char* camera = "192_168_1_20", uint32_t cover = 0);
 
 }  // namespace lumvara::test
 

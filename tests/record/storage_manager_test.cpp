@@ -92,9 +92,8 @@ TEST_F(StorageManagerTest, KeepsDeletingCycleByCycleButNeverTheFileBeingRecorded
   CAviRecorder recorder(Environment(30ms));
   ASSERT_EQ(recorder.Start(MakeRequest(dir_.path(), 1), 240, 320, 0), 1);
   const std::string current = recorder.FilePath();
-  EXPECT_TRUE(Eventually([&] {
-    return !fs::exists(records_ / "20261202") && !fs::exists(records_ / "20261210/othercam");
-  }));
+  EXPECT_TRUE(
+      Eventually([&] { return !fs::exists(records_ / "20261202") && !fs::exists(records_ / "20261210/othercam"); }));
   // Today's folder is now the oldest: everything in it goes except the open
   // file, so the folder stays.
   EXPECT_TRUE(fs::exists(current));
@@ -112,9 +111,7 @@ TEST_F(StorageManagerTest, TwoRecordersCoveringTheSameTreeKeepEachOthersFiles) {
   CAviRecorder second(Environment(10ms));
   ASSERT_EQ(first.Start(test::MakeRequest(dir_.path(), "cam1", 1), 240, 320, 0), 1);
   ASSERT_EQ(second.Start(test::MakeRequest(dir_.path(), "cam2", 1), 240, 320, 0), 1);
-  EXPECT_TRUE(Eventually([&] {
-    return !fs::exists(records_ / "20261201") && !fs::exists(records_ / "20261202");
-  }));
+  EXPECT_TRUE(Eventually([&] { return !fs::exists(records_ / "20261201") && !fs::exists(records_ / "20261202"); }));
   std::vector<int16_t> samples(1024);
   for (int i = 0; i < 20; ++i) {
     ASSERT_EQ(first.WriteAudio(samples.data()), 1);
@@ -185,16 +182,15 @@ TEST_F(StorageManagerTest, StopDuringTheWaitReturnsPromptly) {
 
 TEST(DayFolderOrder, OldestCreationFirstThenPath) {
   std::vector<DayFolder> folders = {
-      {300, "/r/RecordFiles/20261203"}, {100, "/r/RecordFiles/20261205"},
-      {100, "/r/RecordFiles/20261204"}, {0, "/r/RecordFiles/zzz"},
-      {100, "/r/RecordFiles/20261204x"},
+      {300, "/r/RecordFiles/20261203"}, {100, "/r/RecordFiles/20261205"},  {100, "/r/RecordFiles/20261204"},
+      {0, "/r/RecordFiles/zzz"},        {100, "/r/RecordFiles/20261204x"},
   };
   SortOldestFirst(folders);
   std::vector<std::string> order;
   for (const auto& f : folders) order.push_back(f.path);
-  EXPECT_EQ(order, (std::vector<std::string>{"/r/RecordFiles/zzz", "/r/RecordFiles/20261204",
-                                             "/r/RecordFiles/20261204x", "/r/RecordFiles/20261205",
-                                             "/r/RecordFiles/20261203"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"/r/RecordFiles/zzz", "/r/RecordFiles/20261204", "/r/RecordFiles/20261204x",
+                                      "/r/RecordFiles/20261205", "/r/RecordFiles/20261203"}));
 }
 
 TEST(DayFolders, OnlyFoldersAreCandidatesAndLinksAreNeverFollowed) {

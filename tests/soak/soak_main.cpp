@@ -10,10 +10,9 @@
 // random. Faults: silence past 5 s, corrupt magic, trickled and split
 // delivery, refusals 201 to 203, closed connections, oversized lengths,
 // camera reboots. At the end everything is stopped and these are checked:
-//   memory     resident memory grows by at most 5 MB after the first minute (judged in runs of 5 minutes or more; shorter runs print it)
-//   fds        open descriptors return to their count before the views
-//   threads    threads return to their count before the views
-//   recordings every recording file decodes cleanly with ffmpeg and every
+//   memory     resident memory grows by at most 5 MB after the first minute (judged in runs of 5 minutes or more;
+//   shorter runs print it) fds        open descriptors return to their count before the views threads    threads return
+//   to their count before the views recordings every recording file decodes cleanly with ffmpeg and every
 //              recording session left a file in its day folder
 //   reconnects every reconnect came 5 to 8.5 s after the last sign of life
 //   callbacks  no callback ran after the call that stopped it returned
@@ -66,12 +65,11 @@ constexpr double kReconnectMinSeconds = 5.0;
 constexpr double kReconnectMaxSeconds = 8.5;
 constexpr long kMemoryGrowthLimitKb = 5 * 1024;
 constexpr int64_t kMemoryJudgedFromMs = 5 * 60 * 1000;  // runs shorter than this only print the figure
-constexpr int kRecordingFrames = 250;  // 10 s at 25 fps
+constexpr int kRecordingFrames = 250;                   // 10 s at 25 fps
 constexpr int64_t kLivenessQuietMs = 10000;
 
 int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
 // ---- What /proc says about this process ------------------------------------
@@ -134,17 +132,28 @@ enum class Fault {
 
 const char* faultName(Fault fault) {
   switch (fault) {
-    case Fault::kSilence: return "silence";
-    case Fault::kCorruptMagic: return "corrupt-magic";
-    case Fault::kTrickle: return "trickle";
-    case Fault::kSplit: return "split";
-    case Fault::kRefusal201: return "refusal-201";
-    case Fault::kRefusal202: return "refusal-202";
-    case Fault::kRefusal203: return "refusal-203";
-    case Fault::kClose: return "close";
-    case Fault::kOversized: return "oversized-length";
-    case Fault::kReboot: return "reboot";
-    case Fault::kCount: break;
+    case Fault::kSilence:
+      return "silence";
+    case Fault::kCorruptMagic:
+      return "corrupt-magic";
+    case Fault::kTrickle:
+      return "trickle";
+    case Fault::kSplit:
+      return "split";
+    case Fault::kRefusal201:
+      return "refusal-201";
+    case Fault::kRefusal202:
+      return "refusal-202";
+    case Fault::kRefusal203:
+      return "refusal-203";
+    case Fault::kClose:
+      return "close";
+    case Fault::kOversized:
+      return "oversized-length";
+    case Fault::kReboot:
+      return "reboot";
+    case Fault::kCount:
+      break;
   }
   return "?";
 }
@@ -184,7 +193,7 @@ struct View {
   // a failed connect attempt.
   std::atomic<int64_t> lastLifeMs{0};
   std::atomic<bool> initialConnect{true};
-  std::atomic<int> refusal{0};        // event 2..4 (or 1) seen; the main loop restarts
+  std::atomic<int> refusal{0};           // event 2..4 (or 1) seen; the main loop restarts
   std::atomic<bool> reconnected{false};  // event 100 after a reconnect: restart the audio
   std::atomic<uint64_t> audioFrames{0};
   std::atomic<uint64_t> talkBlocks{0};
@@ -357,8 +366,8 @@ bool decodesCleanly(const std::string& path, std::string& output) {
 // Local time named by "YYYYMMDD_HHMMSS_m.avi"; 0 when the name is not so.
 std::time_t timeFromName(const std::string& name) {
   int year, month, day, hour, minute, second, milli;
-  if (std::sscanf(name.c_str(), "%4d%2d%2d_%2d%2d%2d_%d.avi", &year, &month, &day, &hour,
-                  &minute, &second, &milli) != 7) {
+  if (std::sscanf(name.c_str(), "%4d%2d%2d_%2d%2d%2d_%d.avi", &year, &month, &day, &hour, &minute, &second, &milli) !=
+      7) {
     return 0;
   }
   std::tm local{};
@@ -523,8 +532,7 @@ std::atomic<const char*> g_phase{"start"};
 void watchdog(int64_t deadlineMs, const std::atomic<bool>* done) {
   while (!done->load()) {
     if (nowMs() > deadlineMs) {
-      std::fprintf(stdout, "soak: FAIL still running one minute past the planned end (in %s)\n",
-                   g_phase.load());
+      std::fprintf(stdout, "soak: FAIL still running one minute past the planned end (in %s)\n", g_phase.load());
       std::fflush(stdout);
       std::_Exit(2);
     }
@@ -541,9 +549,7 @@ struct CheckList {
   }
   // A figure printed for the reader that a run this short cannot judge; it
   // counts as neither passed nor failed.
-  void note(const char* name, const std::string& detail) {
-    std::printf("soak: NOTE %-10s %s\n", name, detail.c_str());
-  }
+  void note(const char* name, const std::string& detail) { std::printf("soak: NOTE %-10s %s\n", name, detail.c_str()); }
 };
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -577,8 +583,8 @@ int main(int argc, char** argv) {
   std::atomic<bool> finished{false};
   std::thread guard(watchdog, endMs + 60000, &finished);
 
-  std::printf("soak: seed %" PRIu64 " (repeat with --seed %" PRIu64 "), %.2f minutes, sound backend %s\n",
-              options.seed, options.seed, options.minutes, backend != nullptr && *backend ? backend : "pulse");
+  std::printf("soak: seed %" PRIu64 " (repeat with --seed %" PRIu64 "), %.2f minutes, sound backend %s\n", options.seed,
+              options.seed, options.minutes, backend != nullptr && *backend ? backend : "pulse");
 
   std::string work = options.work;
   if (work.empty()) {
@@ -596,9 +602,7 @@ int main(int argc, char** argv) {
   std::printf("soak: recordings under %s\n", recordRoot.c_str());
 
   std::mt19937_64 random(options.seed);
-  auto uniform = [&](int64_t low, int64_t high) {
-    return std::uniform_int_distribution<int64_t>(low, high)(random);
-  };
+  auto uniform = [&](int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); };
 
   // ---- The camera ----
   g_phase = "starting the simulator";
@@ -731,11 +735,11 @@ int main(int argc, char** argv) {
       int total = 0;
       for (const auto& [kind, count] : faults) total += count;
       const struct mallinfo2 heap = mallinfo2();
-      std::printf("soak: %.0f s, %ld kB resident, heap %zu kB in use (%zu kB of it mapped), "
-                  "%zu kB free in the arenas, %d threads, %d faults so far\n",
-                  static_cast<double>(now - startMs) / 1000.0, residentKb(),
-                  (heap.uordblks + heap.hblkhd) / 1024, heap.hblkhd / 1024, heap.fordblks / 1024,
-                  threadCount(), total);
+      std::printf(
+          "soak: %.0f s, %ld kB resident, heap %zu kB in use (%zu kB of it mapped), "
+          "%zu kB free in the arenas, %d threads, %d faults so far\n",
+          static_cast<double>(now - startMs) / 1000.0, residentKb(), (heap.uordblks + heap.hblkhd) / 1024,
+          heap.hblkhd / 1024, heap.fordblks / 1024, threadCount(), total);
       nextProgressMs = now + 15000;
     }
 
@@ -840,10 +844,18 @@ int main(int argc, char** argv) {
       script.after_frames = static_cast<uint32_t>(uniform(5, 60));
       bool scripted = true;
       switch (fault) {
-        case Fault::kSilence: script.action = Action::kSilence; break;
-        case Fault::kCorruptMagic: script.action = Action::kCorruptMagic; break;
-        case Fault::kOversized: script.action = Action::kOversizedLength; break;
-        case Fault::kClose: script.action = Action::kClose; break;
+        case Fault::kSilence:
+          script.action = Action::kSilence;
+          break;
+        case Fault::kCorruptMagic:
+          script.action = Action::kCorruptMagic;
+          break;
+        case Fault::kOversized:
+          script.action = Action::kOversizedLength;
+          break;
+        case Fault::kClose:
+          script.action = Action::kClose;
+          break;
         case Fault::kTrickle:
           script.pieces = {static_cast<size_t>(uniform(64, 700))};
           script.piece_gap = std::chrono::milliseconds(1);
@@ -855,14 +867,15 @@ int main(int argc, char** argv) {
         case Fault::kRefusal202:
         case Fault::kRefusal203:
           script.action = Action::kNotice;
-          script.notice_kind = static_cast<uint8_t>(201 + (static_cast<int>(fault) -
-                                                           static_cast<int>(Fault::kRefusal201)));
+          script.notice_kind =
+              static_cast<uint8_t>(201 + (static_cast<int>(fault) - static_cast<int>(Fault::kRefusal201)));
           script.close_after_notice = uniform(0, 1) == 1;
           break;
         case Fault::kReboot:
           scripted = false;
           break;
-        case Fault::kCount: break;
+        case Fault::kCount:
+          break;
       }
       if (scripted) {
         // The view connects again at once and takes the script (another
@@ -920,8 +933,8 @@ int main(int argc, char** argv) {
       ++seeksExcused;
     } else if (endCheckMs - seek.atMs > kLivenessQuietMs) {
       live = false;
-      liveness += format(" a seek at %.1f s never resumed playback;",
-                         static_cast<double>(seek.atMs - startMs) / 1000.0);
+      liveness +=
+          format(" a seek at %.1f s never resumed playback;", static_cast<double>(seek.atMs - startMs) / 1000.0);
     }
   }
   if (setupOk && sd.frames.load() == 0) {
@@ -1013,8 +1026,8 @@ int main(int argc, char** argv) {
     if (file.decodes) {
       ++decoded;
     } else {
-      recordProblems += format(" %s does not decode: %s;", file.path.c_str(),
-                               output.empty() ? "(ffmpeg failed)" : output.c_str());
+      recordProblems +=
+          format(" %s does not decode: %s;", file.path.c_str(), output.empty() ? "(ffmpeg failed)" : output.c_str());
     }
     if (file.opened == 0) {
       recordProblems += format(" %s is not named by its time;", file.path.c_str());
@@ -1033,9 +1046,8 @@ int main(int argc, char** argv) {
     } else if (session.framesAtStop - session.framesAtStart < kFramesForAFile) {
       ++shortSessions;
     } else {
-      recordProblems += format(" no file of %s for the recording from %ld to %ld;",
-                               session.camera.c_str(), static_cast<long>(session.start),
-                               static_cast<long>(session.stop));
+      recordProblems += format(" no file of %s for the recording from %ld to %ld;", session.camera.c_str(),
+                               static_cast<long>(session.start), static_cast<long>(session.stop));
     }
   }
   if (sessions.empty()) recordProblems += " no recording ever started;";
@@ -1052,9 +1064,9 @@ int main(int argc, char** argv) {
     faultLine += format(" %s %d,", faultName(static_cast<Fault>(k)), count);
   }
   if (!faultLine.empty()) faultLine.pop_back();
-  std::printf("soak: faults injected: %d:%s; SD seeks %zu (%d resumed, %d beside a reboot), SD restarts %" PRIu64 "; camera reboots %d\n",
-              faultTotal, faultLine.c_str(), seeks.size(), seeksResumed, seeksExcused, sdRestarts,
-              rebootsSeen);
+  std::printf("soak: faults injected: %d:%s; SD seeks %zu (%d resumed, %d beside a reboot), SD restarts %" PRIu64
+              "; camera reboots %d\n",
+              faultTotal, faultLine.c_str(), seeks.size(), seeksResumed, seeksExcused, sdRestarts, rebootsSeen);
 
   std::vector<double> gaps;
   uint64_t refusalsSeen = 0, failedConnects = 0, lateCalls = 0, totalCalls = 0;
@@ -1081,9 +1093,9 @@ int main(int argc, char** argv) {
   if (gaps.empty()) {
     std::printf("soak: reconnects: none\n");
   } else {
-    std::printf("soak: reconnects: %zu, after min %.2f s, median %.2f s, max %.2f s (refusals heard %" PRIu64 ", failed connects %" PRIu64 ")\n",
-                gaps.size(), gaps.front(), gaps[gaps.size() / 2], gaps.back(), refusalsSeen,
-                failedConnects);
+    std::printf("soak: reconnects: %zu, after min %.2f s, median %.2f s, max %.2f s (refusals heard %" PRIu64
+                ", failed connects %" PRIu64 ")\n",
+                gaps.size(), gaps.front(), gaps[gaps.size() / 2], gaps.back(), refusalsSeen, failedConnects);
   }
   long rssPeak = 0;
   for (const auto& sample : rss) rssPeak = std::max(rssPeak, sample.second);
@@ -1091,12 +1103,11 @@ int main(int argc, char** argv) {
               rss.empty() ? -1 : rss.front().second, rssBaseAt, rssBase, rssLast, rssPeak, rss.size());
   // Where resident memory went: blocks in use, or freed memory that malloc
   // keeps in its arenas (touched pages stay resident until it trims them).
-  std::printf("soak: heap at %.0f s and at the end: in use %zu / %zu kB, free in the arenas %zu / %zu kB\n",
-              rssBaseAt, (heapBase.uordblks + heapBase.hblkhd) / 1024,
-              (heapLast.uordblks + heapLast.hblkhd) / 1024, heapBase.fordblks / 1024,
-              heapLast.fordblks / 1024);
-  std::printf("soak: descriptors %d before, %d after; threads %d before, %d after\n", fdsBefore,
-              fdsAfter, threadsBefore, threadsAfter);
+  std::printf("soak: heap at %.0f s and at the end: in use %zu / %zu kB, free in the arenas %zu / %zu kB\n", rssBaseAt,
+              (heapBase.uordblks + heapBase.hblkhd) / 1024, (heapLast.uordblks + heapLast.hblkhd) / 1024,
+              heapBase.fordblks / 1024, heapLast.fordblks / 1024);
+  std::printf("soak: descriptors %d before, %d after; threads %d before, %d after\n", fdsBefore, fdsAfter,
+              threadsBefore, threadsAfter);
   std::printf("soak: recordings: %zu sessions, %zu files written, %d decode cleanly; talk frames at the camera %zu\n",
               sessions.size(), files.size(), decoded, talkFrames);
   uint64_t frames = 0;
@@ -1105,13 +1116,14 @@ int main(int argc, char** argv) {
 
   // ---- Checks ----
   CheckList checks;
-  checks.report("setup", setupOk, setupOk ? "every view, player and window was created" : "a view could not be created");
+  checks.report("setup", setupOk,
+                setupOk ? "every view, player and window was created" : "a view could not be created");
   const long simulatorGrowth = talkKbLast - talkKbBase;
   const long growth = rssLast - rssBase - simulatorGrowth;
-  const std::string memoryDetail =
-      format("grew %ld kB after %.0f s (limit %ld kB; the simulator's own record of talk "
-             "frames, %ld kB more, left out)",
-             growth, rssBaseAt, kMemoryGrowthLimitKb, simulatorGrowth);
+  const std::string memoryDetail = format(
+      "grew %ld kB after %.0f s (limit %ld kB; the simulator's own record of talk "
+      "frames, %ld kB more, left out)",
+      growth, rssBaseAt, kMemoryGrowthLimitKb, simulatorGrowth);
   // In a short run the figure after the first minute still holds buffers of
   // views that a fault has just restarted, so growth is judged only in runs
   // long enough for that to even out.
@@ -1127,19 +1139,22 @@ int main(int argc, char** argv) {
                          sessionsWithFile + shortSessions == static_cast<int>(sessions.size());
   checks.report("recordings", recordsOk,
                 recordsOk ? format("%zu files decode, %d of %zu sessions have their file (%d too short to keep one)",
-                                 files.size(), sessionsWithFile, sessions.size(), shortSessions)
+                                   files.size(), sessionsWithFile, sessions.size(), shortSessions)
                           : recordProblems);
   int gapsOut = 0;
   for (double gap : gaps) gapsOut += (gap < kReconnectMinSeconds || gap > kReconnectMaxSeconds) ? 1 : 0;
   const bool reconnectExpected = faults.count(Fault::kSilence) != 0;
   checks.report("reconnects", gapsOut == 0 && (!gaps.empty() || !reconnectExpected),
-                gaps.empty() ? std::string(reconnectExpected ? "no reconnect happened after a silence"
-                                                               : "no reconnect was due")
-                             : format("%d of %zu outside %.1f to %.1f s", gapsOut, gaps.size(),
-                                      kReconnectMinSeconds, kReconnectMaxSeconds));
+                gaps.empty()
+                    ? std::string(reconnectExpected ? "no reconnect happened after a silence" : "no reconnect was due")
+                    : format("%d of %zu outside %.1f to %.1f s", gapsOut, gaps.size(), kReconnectMinSeconds,
+                             kReconnectMaxSeconds));
   checks.report("callbacks", lateCalls == 0,
-                lateCalls == 0 ? std::string("none after a stop") : format("%" PRIu64 " after a stop:%s", lateCalls, lateDetail.c_str()));
-  checks.report("liveness", live, live ? format("every view shows video, talk reached the camera, %d seeks resumed", seeksResumed) : liveness);
+                lateCalls == 0 ? std::string("none after a stop")
+                               : format("%" PRIu64 " after a stop:%s", lateCalls, lateDetail.c_str()));
+  checks.report(
+      "liveness", live,
+      live ? format("every view shows video, talk reached the camera, %d seeks resumed", seeksResumed) : liveness);
 
   std::printf("soak: %d passed, %d failed\n", checks.passed, checks.failed);
   finished = true;

@@ -11,8 +11,10 @@ namespace {
 int LoudestOnSpeaker(double seconds) {
   TempDir dir;
   const std::string file = dir.path() + "/speaker.raw";
-  Shell("timeout " + std::to_string(seconds) + " parec --device=speaker.monitor --raw --format=s16le "
-        "--rate=8000 --channels=1 > " + Quoted(file) + " 2>/dev/null");
+  Shell("timeout " + std::to_string(seconds) +
+        " parec --device=speaker.monitor --raw --format=s16le "
+        "--rate=8000 --channels=1 > " +
+        Quoted(file) + " 2>/dev/null");
   std::ifstream in(file, std::ios::binary);
   int loudest = 0;
   int16_t sample = 0;
@@ -42,10 +44,14 @@ TEST_F(ViewSound, SoundKeyPlaysTheCameraAndTalkKeyReachesIt) {
   // Talk first, then sound with talk still on (both directions at once).
   Key(id, "t");
   ASSERT_TRUE(WaitFor([&] { return TitleSays(id, "talk on"); }, 10s)) << Title(id) << "\n" << view.Output();
-  EXPECT_TRUE(WaitFor([&] {
-    const auto sessions = simulator_->talkSessions();
-    return !sessions.empty() && sessions.front().lengths.size() >= 5;
-  }, 10s)) << "no talk frames reached the camera\n" << view.Output();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const auto sessions = simulator_->talkSessions();
+        return !sessions.empty() && sessions.front().lengths.size() >= 5;
+      },
+      10s))
+      << "no talk frames reached the camera\n"
+      << view.Output();
 
   Key(id, "a");
   ASSERT_TRUE(WaitFor([&] { return TitleSays(id, "sound on"); }, 10s)) << Title(id) << "\n" << view.Output();

@@ -126,11 +126,17 @@ const FailureCase kFailures[] = {
     {"RecordDirGone", {"{camera}", "--record-dir", "x"}, 2, "--record-dir is no longer an option", false},
     // The control keeps trying and shows what went wrong in its window; the
     // viewer's watch ends without a picture.
-    {"UnreachableCamera", {"{closed}", "--headless", "--snapshot-every", "1", "--seconds", "3"}, 1,
-     "no video arrived from 127.0.0.1:", true},
+    {"UnreachableCamera",
+     {"{closed}", "--headless", "--snapshot-every", "1", "--seconds", "3"},
+     1,
+     "no video arrived from 127.0.0.1:",
+     true},
     {"WrongPassword", {"{camera}", "--pwd", "wrong", "--headless", "--seconds", "3"}, 1, "no video arrived", true},
-    {"UnknownRecording", {"{camera}", "--pwd", kPwd, "--sd", "nosuch.h264", "--headless", "--seconds", "30"}, 1,
-     "no pictures arrived", false},
+    {"UnknownRecording",
+     {"{camera}", "--pwd", kPwd, "--sd", "nosuch.h264", "--headless", "--seconds", "30"},
+     1,
+     "no pictures arrived",
+     false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ViewFailures, ::testing::ValuesIn(kFailures),
@@ -140,8 +146,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ViewFailures, ::testing::ValuesIn(kFailures),
 TEST_F(ViewAgainstSimulator, PlayerDemoShowsTheCameraWithoutTheControl) {
   if (!HaveTool("identify")) GTEST_SKIP() << "ImageMagick is not installed";
   const std::string snapshot = media() + "/demo.bmp";
-  ViewProcess demo({"--host", "127.0.0.1", "--port", std::to_string(simulator_->port()), "--pwd", kPwd,
-                    "--headless", "--seconds", "3", "--snapshot", snapshot},
+  ViewProcess demo({"--host", "127.0.0.1", "--port", std::to_string(simulator_->port()), "--pwd", kPwd, "--headless",
+                    "--seconds", "3", "--snapshot", snapshot},
                    "", {}, LUMVARA_PLAYER_DEMO_PATH);
   ASSERT_EQ(demo.Wait(60s), 0) << demo.Output();
   EXPECT_TRUE(demo.Said("picture 640x360")) << demo.Output();
@@ -210,11 +216,14 @@ TEST_F(ViewDesktop, ShowsTheLiveVideoFollowsResizesAndPassesKeysFromTheVideo) {
   // to the new size (its frame-number box shrinks with it).
   X("xdotool windowsize --sync " + id_ + " 400 300");
   ASSERT_TRUE(WaitFor([&] { return Size(id_) == "400x300"; }, 10s)) << Size(id_);
-  EXPECT_TRUE(WaitFor([&] {
-    const std::string file = Grab("400x300");
-    return DarkShare(file, "50x20+160+30") < 0.05 && DarkShare(file, "100x30+20+25") > 0.2 &&
-           Spread(file) > 0.05 && Mean(file, "60x40+330+250") < 0.9;
-  }, 10s)) << "the picture does not fill the resized window";
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const std::string file = Grab("400x300");
+        return DarkShare(file, "50x20+160+30") < 0.05 && DarkShare(file, "100x30+20+25") > 0.2 && Spread(file) > 0.05 &&
+               Mean(file, "60x40+330+250") < 0.9;
+      },
+      10s))
+      << "the picture does not fill the resized window";
   X("xdotool windowsize --sync " + id_ + " 640 360");
   ASSERT_TRUE(WaitFor([&] { return Size(id_) == "640x360"; }, 10s)) << Size(id_);
 
@@ -239,7 +248,7 @@ struct KeyCase {
   std::vector<std::string> second;  // lines the second press prints
   std::function<bool(ViewKeys&)> after_first;
   std::function<bool(ViewKeys&)> after_second;
-  const char* then_key = nullptr;   // the second key, when it is another
+  const char* then_key = nullptr;  // the second key, when it is another
 };
 
 void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
@@ -322,9 +331,15 @@ bool PropertyPageShown(ViewKeys& t) {
 }
 
 const KeyCase kKeys[] = {
-    {"Snapshot", "s", {"lumvara-view: CapturePic = 0"}, {},
-     [](ViewKeys& t) { return OneBmpIn(t.media_folder()); }, nullptr},
-    {"Record", "r", {"lumvara-view: StartRecord = 0", "PropertyChanged RecordState 1"},
+    {"Snapshot",
+     "s",
+     {"lumvara-view: CapturePic = 0"},
+     {},
+     [](ViewKeys& t) { return OneBmpIn(t.media_folder()); },
+     nullptr},
+    {"Record",
+     "r",
+     {"lumvara-view: StartRecord = 0", "PropertyChanged RecordState 1"},
      {"lumvara-view: StopRecord = 0", "PropertyChanged RecordState 0"},
      // A file begins at once and gets its first frame at the next key frame
      // (every 2 s); a file stopped before that is removed.
@@ -334,15 +349,34 @@ const KeyCase kKeys[] = {
        return files.size() == 1 && fs::file_size(files[0], ignored) > 32 * 1024;
      },
      [](ViewKeys& t) { return AvisDecode(t.media_folder()); }},
-    {"Sound", "a", {"lumvara-view: OpenSound = 0", "PropertyChanged SoundState 1"},
-     {"lumvara-view: CloseSound = 0", "PropertyChanged SoundState 0"}, nullptr, nullptr},
-    {"Talk", "t", {"lumvara-view: StartTalk = 0", "PropertyChanged TalkState 1"},
-     {"lumvara-view: StopTalk = 0", "PropertyChanged TalkState 0"}, nullptr, nullptr},
-    {"Mirror", "m", {"lumvara-view: SetFlip = 0"}, {"lumvara-view: SetFlip = 0"},
-     [](ViewKeys& t) { return t.Mirrored(t.Grab()); }, [](ViewKeys& t) { return t.Unmirrored(t.Grab()); }},
-    {"TextOverPicture", "o", {"lumvara-view: SetOsd = 0"}, {"lumvara-view: RemoveOsd = 0"},
-     [](ViewKeys& t) { return TextOverPicture(t); }, [](ViewKeys& t) { return !TextOverPicture(t); }},
-    {"FullScreen", "f", {"lumvara-view: ShowMax"}, {"lumvara-view: ShowNormal"},
+    {"Sound",
+     "a",
+     {"lumvara-view: OpenSound = 0", "PropertyChanged SoundState 1"},
+     {"lumvara-view: CloseSound = 0", "PropertyChanged SoundState 0"},
+     nullptr,
+     nullptr},
+    {"Talk",
+     "t",
+     {"lumvara-view: StartTalk = 0", "PropertyChanged TalkState 1"},
+     {"lumvara-view: StopTalk = 0", "PropertyChanged TalkState 0"},
+     nullptr,
+     nullptr},
+    {"Mirror",
+     "m",
+     {"lumvara-view: SetFlip = 0"},
+     {"lumvara-view: SetFlip = 0"},
+     [](ViewKeys& t) { return t.Mirrored(t.Grab()); },
+     [](ViewKeys& t) { return t.Unmirrored(t.Grab()); }},
+    {"TextOverPicture",
+     "o",
+     {"lumvara-view: SetOsd = 0"},
+     {"lumvara-view: RemoveOsd = 0"},
+     [](ViewKeys& t) { return TextOverPicture(t); },
+     [](ViewKeys& t) { return !TextOverPicture(t); }},
+    {"FullScreen",
+     "f",
+     {"lumvara-view: ShowMax"},
+     {"lumvara-view: ShowNormal"},
      // The video window covers the 800 x 600 screen less a pixel each way,
      // showing the picture below the viewer's own window too.
      [](ViewKeys& t) {
@@ -350,18 +384,26 @@ const KeyCase kKeys[] = {
        return RegionSpread(t.Grab("800x600"), "300x100+400+450") > 0.05;
      },
      [](ViewKeys& t) { return t.WindowOfSize("799x599").empty() && t.Unmirrored(t.Grab()); }},
-    {"PropertyPage", "i", {"lumvara-view: property page shown"}, {"lumvara-view: property page closed"},
-     [](ViewKeys& t) { return PropertyPageShown(t); }, [](ViewKeys& t) { return !PropertyPageShown(t); }},
+    {"PropertyPage",
+     "i",
+     {"lumvara-view: property page shown"},
+     {"lumvara-view: property page closed"},
+     [](ViewKeys& t) { return PropertyPageShown(t); },
+     [](ViewKeys& t) { return !PropertyPageShown(t); }},
     // The injected folder choice becomes the recording folder, in the
     // settings file too, and the next snapshot (S) goes there.
-    {"ChooseFolder", "p", {"lumvara-view: SetPath"}, {"lumvara-view: CapturePic = 0"},
+    {"ChooseFolder",
+     "p",
+     {"lumvara-view: SetPath"},
+     {"lumvara-view: CapturePic = 0"},
      [](ViewKeys& t) {
        std::ifstream in(t.ini());
        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
        return t.view().Said("PropertyChanged RecFilePath \"" + t.chosen() + "\"") &&
               text.find("SETPATH=" + t.chosen() + "\n") != std::string::npos;
      },
-     [](ViewKeys& t) { return OneBmpIn(t.chosen()) && FilesUnder(t.media_folder(), ".bmp").empty(); }, "s"},
+     [](ViewKeys& t) { return OneBmpIn(t.chosen()) && FilesUnder(t.media_folder(), ".bmp").empty(); },
+     "s"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Keys, ViewKeys, ::testing::ValuesIn(kKeys),

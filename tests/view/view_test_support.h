@@ -31,7 +31,6 @@
 
 namespace view_test {
 
-
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using lumvara::camsim::CameraSimulator;
@@ -137,8 +136,8 @@ inline std::vector<std::string> ChildEnvironment(const std::vector<EnvSetting>& 
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
     const std::string name = text.substr(0, text.find('='));
-    const bool replaced = std::any_of(settings.begin(), settings.end(),
-                                      [&](const EnvSetting& s) { return s.name == name; });
+    const bool replaced =
+        std::any_of(settings.begin(), settings.end(), [&](const EnvSetting& s) { return s.name == name; });
     if (!replaced) env.push_back(text);
   }
   for (const EnvSetting& s : settings) {
@@ -256,8 +255,8 @@ class PrivateXServer {
       // would otherwise reset each time its last client leaves (every
       // xdotool call before the viewer connects) and drop a viewer that
       // connects meanwhile.
-      ::execl(kXvfb, "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-              "tcp", "-nolisten", "unix", "-nolock", "-noreset", static_cast<char*>(nullptr));
+      ::execl(kXvfb, "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp", "-nolisten",
+              "unix", "-nolock", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     ::close(fds[1]);
@@ -299,7 +298,8 @@ inline std::string Identify(const std::string& file) {
 
 // Standard deviation of the picture's grey levels, 0 for a flat picture.
 inline double Spread(const std::string& file) {
-  const std::string out = Shell("convert " + Quoted(file) + " -colorspace Gray -format '%[fx:standard_deviation]' info: 2>/dev/null");
+  const std::string out =
+      Shell("convert " + Quoted(file) + " -colorspace Gray -format '%[fx:standard_deviation]' info: 2>/dev/null");
   return out.empty() ? 0.0 : std::stod(out);
 }
 
@@ -399,10 +399,12 @@ class ViewWindow : public ViewAgainstSimulator {
   // The viewer's window id, once it exists.
   std::string FindWindow() {
     std::string id;
-    WaitFor([&] {
-      std::istringstream ids(X("xdotool search --name '^lumvara-view'"));
-      return static_cast<bool>(ids >> id);
-    }, 20s);
+    WaitFor(
+        [&] {
+          std::istringstream ids(X("xdotool search --name '^lumvara-view'"));
+          return static_cast<bool>(ids >> id);
+        },
+        20s);
     return id;
   }
 
@@ -412,9 +414,7 @@ class ViewWindow : public ViewAgainstSimulator {
     return title;
   }
 
-  bool TitleSays(const std::string& id, const std::string& text) {
-    return Title(id).find(text) != std::string::npos;
-  }
+  bool TitleSays(const std::string& id, const std::string& text) { return Title(id).find(text) != std::string::npos; }
 
   std::string Size(const std::string& id) {
     const std::string out = X("xdotool getwindowgeometry " + id);
@@ -432,9 +432,7 @@ class ViewWindow : public ViewAgainstSimulator {
     return "";
   }
 
-  void Key(const std::string& id, const std::string& key) {
-    X("xdotool windowfocus --sync " + id + " key " + key);
-  }
+  void Key(const std::string& id, const std::string& key) { X("xdotool windowfocus --sync " + id + " key " + key); }
 
   // What the X server shows of the screen's top left `size` pixels (the
   // window sits there: no window manager moves it).

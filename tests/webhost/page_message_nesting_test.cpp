@@ -37,12 +37,10 @@ TEST(PageMessageNesting, DeeplyNestedFieldsAreRefusedAndTheIdKept) {
 TEST(PageMessageNesting, ModestNestingStillReads) {
   PageRequest r;
   std::string problem;
-  ASSERT_TRUE(ParsePageRequest(R"({"id":1,"op":"call","control":1,"name":"F","args":)" + Nested(8) + "}", &r,
-                               &problem))
+  ASSERT_TRUE(ParsePageRequest(R"({"id":1,"op":"call","control":1,"name":"F","args":)" + Nested(8) + "}", &r, &problem))
       << problem;
   EXPECT_EQ(r.args.size(), 1u);
-  ASSERT_TRUE(ParsePageRequest(R"({"id":2,"op":"put","control":1,"name":"P","value":{"a":[{"b":[1]}]}})", &r,
-                               &problem))
+  ASSERT_TRUE(ParsePageRequest(R"({"id":2,"op":"put","control":1,"name":"P","value":{"a":[{"b":[1]}]}})", &r, &problem))
       << problem;
   EXPECT_EQ(r.value["a"][0]["b"][0].get<int>(), 1);
 }

@@ -13,8 +13,8 @@ TEST(PageProtocol, ReadsEachOp) {
   EXPECT_EQ(r.width, 640);
   EXPECT_EQ(r.height, 360);
 
-  ASSERT_TRUE(ParsePageRequest(R"({"id":2,"op":"call","control":3,"name":"PlayVideo","args":["a","",1]})", &r,
-                               &problem));
+  ASSERT_TRUE(
+      ParsePageRequest(R"({"id":2,"op":"call","control":3,"name":"PlayVideo","args":["a","",1]})", &r, &problem));
   EXPECT_EQ(r.op, PageOp::kCall);
   EXPECT_EQ(r.control, 3);
   EXPECT_EQ(r.name, "PlayVideo");
@@ -49,19 +49,19 @@ TEST(PageProtocol, RefusesMalformedMessages) {
       "",
       "not json",
       "[1,2]",
-      "{\"op\":\"create\",\"width\":10,\"height\":10}",                // no id
-      "{\"id\":1,\"op\":\"launch\"}",                                  // unknown op
-      "{\"id\":1,\"op\":\"create\",\"width\":0,\"height\":10}",        // zero size
-      "{\"id\":1,\"op\":\"create\",\"width\":100000,\"height\":10}",   // too large
-      "{\"id\":1,\"op\":\"create\",\"width\":1.5,\"height\":10}",      // not an integer
-      "{\"id\":1,\"op\":\"call\",\"name\":\"StopVideo\"}",             // no control
-      "{\"id\":1,\"op\":\"call\",\"control\":1}",                      // no name
+      "{\"op\":\"create\",\"width\":10,\"height\":10}",               // no id
+      "{\"id\":1,\"op\":\"launch\"}",                                 // unknown op
+      "{\"id\":1,\"op\":\"create\",\"width\":0,\"height\":10}",       // zero size
+      "{\"id\":1,\"op\":\"create\",\"width\":100000,\"height\":10}",  // too large
+      "{\"id\":1,\"op\":\"create\",\"width\":1.5,\"height\":10}",     // not an integer
+      "{\"id\":1,\"op\":\"call\",\"name\":\"StopVideo\"}",            // no control
+      "{\"id\":1,\"op\":\"call\",\"control\":1}",                     // no name
       "{\"id\":1,\"op\":\"call\",\"control\":1,\"name\":\"X\",\"args\":{}}",
       "{\"id\":1,\"op\":\"put\",\"control\":1,\"name\":\"SoundState\"}",
       "{\"op\":\"mouse\",\"control\":1,\"x\":-1,\"y\":0,\"button\":1,\"clicks\":1}",
       "{\"op\":\"mouse\",\"control\":1,\"x\":1,\"y\":0,\"button\":4,\"clicks\":1}",
       "{\"op\":\"key\",\"control\":1,\"key\":\"Enter\"}",
-      "{\"op\":\"propertyPage\",\"control\":1,\"width\":400,\"height\":160}",      // no id
+      "{\"op\":\"propertyPage\",\"control\":1,\"width\":400,\"height\":160}",  // no id
       "{\"id\":1,\"op\":\"propertyPage\",\"control\":1,\"width\":0,\"height\":160}",
       "{\"id\":1,\"op\":\"records\",\"ip\":\"127.0.0.1\",\"port\":8081,\"user\":\"a\",\"pwd\":\"\","
       "\"from\":\"yesterday\",\"to\":\"2026-12-31T23:59\"}",
@@ -88,9 +88,9 @@ TEST(PageProtocol, CalendarTimes) {
     const char* text;
     bool ok;
   } cases[] = {
-      {"2026-12-10T10:20", true}, {"2026-12-10T10:20:30", true}, {"2026-13-10T10:20", false},
-      {"2026-12-00T10:20", false}, {"2026-12-10T24:00", false},  {"2026-12-10 10:20", false},
-      {"2026-12-10T10:20:60", false}, {"26-12-10T10:20", false}, {"2026-12-10T10:2x", false},
+      {"2026-12-10T10:20", true},     {"2026-12-10T10:20:30", true}, {"2026-13-10T10:20", false},
+      {"2026-12-00T10:20", false},    {"2026-12-10T24:00", false},   {"2026-12-10 10:20", false},
+      {"2026-12-10T10:20:60", false}, {"26-12-10T10:20", false},     {"2026-12-10T10:2x", false},
   };
   for (const Case& c : cases) {
     CalendarTime t;

@@ -12,11 +12,21 @@ TEST(WebHostSecurity, HostHeaderMustNameLoopbackWithOurPort) {
     const char* host;
     bool allowed;
   } cases[] = {
-      {"127.0.0.1:8765", true},        {"localhost:8765", true},         {"LocalHost:8765", true},
-      {"[::1]:8765", true},            {"127.0.0.1", false},             {"localhost", false},
-      {"127.0.0.1:8766", false},       {"127.0.0.1:87650", false},       {"evil.example:8765", false},
-      {"127.0.0.1.evil:8765", false},  {"localhost.evil.example:8765", false}, {"", false},
-      {":8765", false},                {"127.0.0.2:8765", false},        {"[::1]:8765 ", false},
+      {"127.0.0.1:8765", true},
+      {"localhost:8765", true},
+      {"LocalHost:8765", true},
+      {"[::1]:8765", true},
+      {"127.0.0.1", false},
+      {"localhost", false},
+      {"127.0.0.1:8766", false},
+      {"127.0.0.1:87650", false},
+      {"evil.example:8765", false},
+      {"127.0.0.1.evil:8765", false},
+      {"localhost.evil.example:8765", false},
+      {"", false},
+      {":8765", false},
+      {"127.0.0.2:8765", false},
+      {"[::1]:8765 ", false},
       {"x127.0.0.1:8765", false},
   };
   for (const Case& c : cases) EXPECT_EQ(HostAllowed(c.host, 8765), c.allowed) << c.host;

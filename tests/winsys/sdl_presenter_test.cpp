@@ -42,8 +42,8 @@ class PrivateXServer {
     if (pid_ == 0) {
       close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
-      execl(kXvfb, "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-            "tcp", "-nolisten", "unix", "-nolock", static_cast<char*>(nullptr));
+      execl(kXvfb, "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp", "-nolisten",
+            "unix", "-nolock", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -193,8 +193,8 @@ TEST(SdlPresenter, ChildMadeTopLevelGetsADesktopWindowOfItsOwn) {
   std::vector<uint8_t> px;
   int w = 0, h = 0;
   EXPECT_TRUE(PumpUntil([&] {
-    return ReadPresentedPixels(view, &px, &w, &h) && w == GetSystemMetrics(SM_CXSCREEN) - 1 &&
-           px.size() > 4 && px[1] == 0xFF;
+    return ReadPresentedPixels(view, &px, &w, &h) && w == GetSystemMetrics(SM_CXSCREEN) - 1 && px.size() > 4 &&
+           px[1] == 0xFF;
   }));
 
   EXPECT_EQ(SetParent(view, top), nullptr);

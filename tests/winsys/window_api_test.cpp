@@ -46,13 +46,12 @@ TEST(WindowApi, CreatesReadsAndDestroysAHeadlessWindow) {
   EXPECT_EQ(small, std::vector<unsigned char>(16, 0xAB));
   const int pitch = 64 * 4 + 16;
   std::vector<unsigned char> pixels(pitch * 48, 0xAB);
-  EXPECT_EQ(lumvara_window_read_pixels(window, pixels.data(), static_cast<long>(pixels.size()), pitch,
-                                       nullptr, nullptr),
-            pitch * 48);
-  EXPECT_EQ(pixels[0], 0);           // black window
-  EXPECT_EQ(pixels[64 * 4], 0xAB);   // padding beyond the row untouched
-  EXPECT_EQ(lumvara_window_read_pixels(child, pixels.data(), static_cast<long>(pixels.size()), pitch,
-                                       nullptr, nullptr),
+  EXPECT_EQ(
+      lumvara_window_read_pixels(window, pixels.data(), static_cast<long>(pixels.size()), pitch, nullptr, nullptr),
+      pitch * 48);
+  EXPECT_EQ(pixels[0], 0);          // black window
+  EXPECT_EQ(pixels[64 * 4], 0xAB);  // padding beyond the row untouched
+  EXPECT_EQ(lumvara_window_read_pixels(child, pixels.data(), static_cast<long>(pixels.size()), pitch, nullptr, nullptr),
             0);
 
   EXPECT_EQ(lumvara_window_destroy(window), 1);
@@ -115,7 +114,10 @@ TEST(WindowApi, FrameInputTimeFollowsTheStampedDrawing) {
 
   {
     const FrameInputStamp outer(3000.0);
-    { const FrameInputStamp inner(0); WindowCanvas canvas(window); }  // 0 marks nothing
+    {
+      const FrameInputStamp inner(0);
+      WindowCanvas canvas(window);
+    }  // 0 marks nothing
     EXPECT_EQ(lumvara_window_frame_input_time(window), 1000.5);
     WindowCanvas canvas(window);
   }
@@ -132,8 +134,10 @@ TEST(WindowApi, RefusesBadArguments) {
     int kind;
     int width;
     int height;
-  } cases[] = {{LUMVARA_WINDOW_HEADLESS, 0, 10},     {LUMVARA_WINDOW_HEADLESS, 10, -1},
-               {LUMVARA_WINDOW_HEADLESS, 16385, 10}, {7, 10, 10}};
+  } cases[] = {{LUMVARA_WINDOW_HEADLESS, 0, 10},
+               {LUMVARA_WINDOW_HEADLESS, 10, -1},
+               {LUMVARA_WINDOW_HEADLESS, 16385, 10},
+               {7, 10, 10}};
   for (const Case& c : cases) {
     EXPECT_EQ(lumvara_window_create(c.kind, nullptr, c.width, c.height), nullptr)
         << c.kind << " " << c.width << "x" << c.height;

@@ -157,8 +157,7 @@ TEST(WindowTree, SetParentToDesktopMakesTopLevelAndBack) {
   EXPECT_EQ(SetParent(view, nullptr), top);
   EXPECT_EQ(GetParent(view), nullptr);
   EXPECT_EQ(GetTopLevel(view), view);
-  ASSERT_TRUE(MoveWindow(view, 0, 0, GetSystemMetrics(SM_CXSCREEN) - 1,
-                         GetSystemMetrics(SM_CYSCREEN) - 1, true));
+  ASSERT_TRUE(MoveWindow(view, 0, 0, GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1, true));
   Rect r;
   ASSERT_TRUE(GetWindowRect(view, &r));
   EXPECT_EQ(r, (Rect{0, 0, 1919, 1079}));
@@ -203,12 +202,8 @@ TEST(WindowTree, PointLandsOnDeepestVisibleWindow) {
     HWND expected;
     Point client;
   } cases[] = {
-      {{5, 5}, top, {5, 5}},
-      {{10, 10}, dialog, {0, 0}},
-      {{11, 11}, video, {0, 0}},
-      {{60, 70}, video, {49, 59}},
-      {{109, 109}, dialog, {99, 99}},
-      {{199, 199}, top, {199, 199}},
+      {{5, 5}, top, {5, 5}},       {{10, 10}, dialog, {0, 0}},     {{11, 11}, video, {0, 0}},
+      {{60, 70}, video, {49, 59}}, {{109, 109}, dialog, {99, 99}}, {{199, 199}, top, {199, 199}},
       {{200, 5}, nullptr, {}},
   };
   for (const Case& c : cases) {
