@@ -2,8 +2,6 @@
 // window, sound on the file backend; the fuzzer drives the decode tick and
 // the window-side calls.
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,27 +10,14 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/player_fuzz_input.h"
+#include "fuzz/player_fuzz_window.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/window.h"
-#include "player/drawing_token.h"
 #include "player/net_h264_stream_play.h"
 
 namespace {
 
 using namespace lumvara;
-
-winsys::HWND fuzzWindow() {
-  static const winsys::HWND window = [] {
-    // Sound goes to the file backend with no file: played at its pace
-    // and discarded, so no sound server is needed.
-    ::setenv("LUMVARA_AUDIO", "file", 0);
-    drawingStartup();
-    winsys::WindowDesc desc;
-    desc.rect = {0, 0, 320, 180};
-    return winsys::CreateWindow(desc);
-  }();
-  return window;
-}
 
 // Waits until the decode thread has answered a tick: it took a frame, or
 // found nothing it could take.
@@ -93,7 +78,7 @@ void call(CNetH264StreamPlay& player, const fuzz::Step& step, winsys::HWND windo
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const winsys::HWND window = fuzzWindow();
+  const winsys::HWND window = fuzz::playerFuzzWindow();
   winsys::MoveWindow(window, 0, 0, 320, 180, false);
   CNetH264StreamPlay::Options options;
   options.tickTimer = false;  // the input says when the decode thread runs

@@ -2,8 +2,6 @@
 // window, sound on the file backend; the fuzzer drives the render tick and
 // the window-side calls.
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -11,27 +9,14 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/player_fuzz_input.h"
+#include "fuzz/player_fuzz_window.h"
 #include "platform/winsys/message_loop.h"
 #include "platform/winsys/window.h"
-#include "player/drawing_token.h"
 #include "player/net_jpeg_stream_play.h"
 
 namespace {
 
 using namespace lumvara;
-
-winsys::HWND fuzzWindow() {
-  static const winsys::HWND window = [] {
-    // Sound goes to the file backend with no file: played at its pace
-    // and discarded, so no sound server is needed.
-    ::setenv("LUMVARA_AUDIO", "file", 0);
-    drawingStartup();
-    winsys::WindowDesc desc;
-    desc.rect = {0, 0, 320, 180};
-    return winsys::CreateWindow(desc);
-  }();
-  return window;
-}
 
 // Waits until the render thread has served one more tick.
 void waitForTick(CNetJpegStreamPlay& player, uint64_t ticksBefore) {
@@ -45,7 +30,7 @@ void waitForTick(CNetJpegStreamPlay& player, uint64_t ticksBefore) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const winsys::HWND window = fuzzWindow();
+  const winsys::HWND window = fuzz::playerFuzzWindow();
   winsys::MoveWindow(window, 0, 0, 320, 180, false);
   JpegPlayerOptions options;
   options.tickMs = 0;  // the input says when the render thread runs
