@@ -191,7 +191,12 @@ class TalkReception : public SimulatorTest {
     options.talk_dir = dir_.string();
     startWith(options);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+    // The simulator finishes a talk session's file (renames its .part) when
+    // the connection ends: stop it before its folder goes.
+    simulator_.reset();
+    std::filesystem::remove_all(dir_);
+  }
   std::filesystem::path dir_;
 };
 
