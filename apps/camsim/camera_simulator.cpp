@@ -393,6 +393,16 @@ std::vector<TalkSession> CameraSimulator::talkSessions() const {
   return impl_->talk_;
 }
 
+size_t CameraSimulator::talkRecordBytes() const {
+  std::lock_guard<std::mutex> lock(impl_->mutex_);
+  size_t bytes = impl_->talk_.capacity() * sizeof(TalkSession);
+  for (const TalkSession& talk : impl_->talk_) {
+    bytes += (talk.seqs.capacity() + talk.lengths.capacity()) * sizeof(uint32_t) + talk.payload.capacity() +
+             talk.pcm.capacity() * sizeof(int16_t);
+  }
+  return bytes;
+}
+
 int CameraSimulator::liveConnections() const {
   std::lock_guard<std::mutex> lock(impl_->mutex_);
   return impl_->liveCount_;

@@ -104,6 +104,11 @@ struct SimulatorOptions {
   // When not empty, each talk session is also written there as
   // talk-<connection>.raw (as received) and talk-<connection>.wav (decoded).
   std::string talk_dir;
+  // When false, talk sessions keep only each frame's `seq` and length, not its
+  // payload or decoded sound, so a long run's record stays a few bytes a
+  // frame (the soak measures the client's memory in the same process). A
+  // talk_dir .wav is then empty; the .raw file is still written.
+  bool keep_talk_audio = true;
   // UDP search responder: -1 off, 0 ephemeral, else the port (cameras use 8600).
   int search_port = -1;
   std::string search_bind_address = "127.0.0.1";
@@ -160,6 +165,8 @@ class CameraSimulator {
 
   // Talk frames received so far, one session per live connection that sent any.
   std::vector<TalkSession> talkSessions() const;
+  // Bytes the talk record has reserved (every session's vectors, by capacity).
+  size_t talkRecordBytes() const;
   // Live connections open right now.
   int liveConnections() const;
   // Number of reboots requested so far.

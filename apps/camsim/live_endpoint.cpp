@@ -233,9 +233,11 @@ void CameraSimulator::Impl::receiveTalk(uint32_t id, std::vector<uint8_t>& buffe
       TalkSession& talk = talk_[static_cast<size_t>(session)];
       talk.seqs.push_back(fields.seq);
       talk.lengths.push_back(fields.length);
-      talk.payload.insert(talk.payload.end(), payload, payload + fields.length);
-      const std::vector<int16_t> pcm = DecodeTalk(payload, fields.length);
-      talk.pcm.insert(talk.pcm.end(), pcm.begin(), pcm.end());
+      if (options_.keep_talk_audio) {
+        talk.payload.insert(talk.payload.end(), payload, payload + fields.length);
+        const std::vector<int16_t> pcm = DecodeTalk(payload, fields.length);
+        talk.pcm.insert(talk.pcm.end(), pcm.begin(), pcm.end());
+      }
       if (!options_.talk_dir.empty()) {
         std::ofstream raw(options_.talk_dir + "/talk-" + std::to_string(id) + ".raw", std::ios::binary | std::ios::app);
         raw.write(reinterpret_cast<const char*>(payload), fields.length);
