@@ -276,6 +276,46 @@ TEST_F(TalkReception, KeepsTalkFramesPerSessionAsRawAndWav) {
   EXPECT_EQ(std::filesystem::file_size(wav), 44u + 3u * 512u * 2u);
 }
 
+// A long run's simulator keeps only each talk frame's number and length.
+class TalkWithoutAudio : public SimulatorTest {
+ protected:
+  void SetUp() override {
+    SimulatorOptions options;
+    options.keep_talk_audio = false;
+    startWith(options);
+  }
+};
+
+TEST_F(TalkWithoutAudio, KeepsNumbersAndLengthsButNoSound) {
+  RawClient client;
+  ASSERT_TRUE(client.connect(port()));
+  std::string bytes = "GET " + camsim_test::LiveTarget() + " HTTP/1.1\r\n" + camsim_test::kTrailer;
+  uint8_t adpcm[256] = {};
+  for (uint32_t seq : {3u, 4u}) {
+    FrameFields fields;
+    fields.kind = kKindTalk;
+    fields.seq = seq;
+    const auto frame = buildFrame(fields, adpcm, sizeof adpcm);
+    bytes.append(reinterpret_cast<const char*>(frame.data()), frame.size());
+  }
+  ASSERT_TRUE(client.send(bytes));
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  std::vector<TalkSession> sessions;
+  while (std::chrono::steady_clock::now() < deadline) {
+    sessions = sim().talkSessions();
+    if (!sessions.empty() && sessions[0].seqs.size() == 2) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(sessions.size(), 1u);
+  EXPECT_EQ(sessions[0].seqs, (std::vector<uint32_t>{3, 4}));
+  EXPECT_EQ(sessions[0].lengths, (std::vector<uint32_t>{256, 256}));
+  EXPECT_TRUE(sessions[0].payload.empty());
+  EXPECT_TRUE(sessions[0].pcm.empty());
+  // The record's reserve covers the two numbers and lengths, not 512 bytes of sound.
+  EXPECT_GE(sim().talkRecordBytes(), sizeof(TalkSession) + 4 * sizeof(uint32_t));
+  EXPECT_LT(sim().talkRecordBytes(), sizeof(TalkSession) + 512);
+}
+
 double Correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
   double ab = 0, aa = 0, bb = 0;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
