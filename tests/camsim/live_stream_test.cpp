@@ -181,6 +181,19 @@ TEST_F(ScheduledAlarms, CycleThroughMotionAndInputRaisedAndOver) {
                                                                 kKindInputAlarmOver, kKindMotionAlarm}));
 }
 
+// The talk sessions once the first holds `frames` frames, or as they stand
+// after 3 s.
+std::vector<TalkSession> WaitForTalkFrames(const CameraSimulator& simulator, size_t frames) {
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  std::vector<TalkSession> sessions;
+  while (std::chrono::steady_clock::now() < deadline) {
+    sessions = simulator.talkSessions();
+    if (!sessions.empty() && sessions[0].seqs.size() >= frames) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  return sessions;
+}
+
 class TalkReception : public SimulatorTest {
  protected:
   void SetUp() override {
@@ -211,13 +224,7 @@ TEST_F(TalkReception, KeepsTalkFrameSentInTheSameWriteAsTheRequest) {
   std::string bytes = "GET " + camsim_test::LiveTarget() + " HTTP/1.1\r\n" + camsim_test::kTrailer;
   bytes.append(reinterpret_cast<const char*>(frame.data()), frame.size());
   ASSERT_TRUE(client.send(bytes));
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  std::vector<TalkSession> sessions;
-  while (std::chrono::steady_clock::now() < deadline) {
-    sessions = sim().talkSessions();
-    if (!sessions.empty()) break;
-    std::this_thread::sleep_for(10ms);
-  }
+  const std::vector<TalkSession> sessions = WaitForTalkFrames(sim(), 1);
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].seqs, (std::vector<uint32_t>{7}));
 }
@@ -251,13 +258,7 @@ TEST_F(TalkReception, KeepsTalkFramesPerSessionAsRawAndWav) {
     ASSERT_TRUE(client.sendBytes(stream.data() + done, n));
     std::this_thread::sleep_for(1ms);
   }
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  std::vector<TalkSession> sessions;
-  while (std::chrono::steady_clock::now() < deadline) {
-    sessions = sim().talkSessions();
-    if (!sessions.empty() && sessions[0].seqs.size() == 3) break;
-    std::this_thread::sleep_for(10ms);
-  }
+  const std::vector<TalkSession> sessions = WaitForTalkFrames(sim(), 3);
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].seqs, (std::vector<uint32_t>{0, 1, 5}));
   EXPECT_EQ(sessions[0].lengths, (std::vector<uint32_t>{256, 256, 256}));
@@ -299,13 +300,7 @@ TEST_F(TalkWithoutAudio, KeepsNumbersAndLengthsButNoSound) {
     bytes.append(reinterpret_cast<const char*>(frame.data()), frame.size());
   }
   ASSERT_TRUE(client.send(bytes));
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
-  std::vector<TalkSession> sessions;
-  while (std::chrono::steady_clock::now() < deadline) {
-    sessions = sim().talkSessions();
-    if (!sessions.empty() && sessions[0].seqs.size() == 2) break;
-    std::this_thread::sleep_for(10ms);
-  }
+  const std::vector<TalkSession> sessions = WaitForTalkFrames(sim(), 2);
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].seqs, (std::vector<uint32_t>{3, 4}));
   EXPECT_EQ(sessions[0].lengths, (std::vector<uint32_t>{256, 256}));

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/folder_picker/choosers.h"
+#include "tests/scoped_env.h"
 
 extern char** environ;
 
@@ -33,31 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets an environment variable for the test's lifetime and restores it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = std::string(old);
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using lumvara::test::ScopedEnv;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path);
