@@ -26,7 +26,11 @@ namespace ini = lumvara::ini;
 // The control's section and keys, and one other section a file may hold.
 constexpr std::array<const char*, 2> kSections = {"PATH", "Other"};
 constexpr std::array<const char*, 5> kKeys = {"SETPATH", "FILELEN", "TIMELEN", "RESERVEDSPACE", "COVER"};
+// A key is missing when a read returns each of two different defaults: a
+// file can hold one of them as a value (the fuzzer learns it from the
+// comparison), never both at once.
 constexpr char kMissing[] = "\x01missing";
+constexpr char kMissingToo[] = "\x02missing";
 
 struct Folder {
   std::string path;
@@ -60,8 +64,10 @@ Values readAll(const std::string& file) {
   for (size_t s = 0; s < kSections.size(); ++s) {
     for (size_t k = 0; k < kKeys.size(); ++k) {
       values[s][k] = ini::GetPrivateProfileString(kSections[s], kKeys[k], kMissing, file);
+      const bool missing = values[s][k] == kMissing &&
+                           ini::GetPrivateProfileString(kSections[s], kKeys[k], kMissingToo, file) == kMissingToo;
       // A missing key reads as the default for integers too.
-      if (values[s][k] == kMissing) {
+      if (missing) {
         FUZZ_CHECK(ini::GetPrivateProfileInt(kSections[s], kKeys[k], -77, file) == -77);
       } else {
         ini::GetPrivateProfileInt(kSections[s], kKeys[k], -77, file);
