@@ -45,8 +45,19 @@ async function addView(element, index) {
   return ctl;
 }
 
+// The recording limit fields start from the selected view's own values, so
+// "Set limits" without edits keeps what the control has.
+function showLimits() {
+  $("fileLen").value = current.RecFileLen;
+  $("timeLen").value = current.RecTimeLen;
+  $("reserved").value = current.ReservedSpace;
+  $("cover").value = current.RecCover;
+}
+
 function select(index) {
+  const changed = current !== views[index];
   current = views[index];
+  if (changed && current) showLimits();
   document.querySelectorAll(".view").forEach((v, i) => v.classList.toggle("selected", i === index));
   showProperties();
 }

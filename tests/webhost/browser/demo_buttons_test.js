@@ -123,6 +123,11 @@ function cases(world, folder) {
       await waitShown(page, "RecFilePath", folder);
     }],
     ["Set limits", async (page) => {
+      // The fields start from the control's own limits.
+      for (const [field, name] of [["fileLen", "RecFileLen"], ["timeLen", "RecTimeLen"],
+                                   ["reserved", "ReservedSpace"], ["cover", "RecCover"]]) {
+        assert.equal(await page.inputValue("#" + field), await page.textContent("#prop-" + name), field);
+      }
       await page.fill("#fileLen", "150");
       await page.fill("#timeLen", "7");
       await page.fill("#reserved", "300");
