@@ -102,7 +102,7 @@ long residentKb() {
 // a window of the same length at the end (a quarter of the time between, at
 // most five minutes). A leak lifts the second mean; the swing does not.
 struct MemoryWindows {
-  double baseFrom = 0, baseTo = 0, length = 0;
+  double baseTo = 0, length = 0;  // the first window starts at the baseline
   long baseMeanKb = -1, endMeanKb = -1;
 };
 
@@ -111,7 +111,6 @@ MemoryWindows memoryWindowMeans(const std::vector<std::pair<double, long>>& samp
   if (samples.empty()) return windows;
   const double endAt = samples.back().first;
   windows.length = std::min(300.0, std::max(0.0, endAt - baseAt) / 4.0);
-  windows.baseFrom = baseAt;
   windows.baseTo = baseAt + windows.length;
   const auto mean = [&](auto inWindow) {
     long long sum = 0;
@@ -1140,9 +1139,8 @@ int main(int argc, char** argv) {
   std::printf("soak: resident memory: first %ld kB, at %.0f s %ld kB, last %ld kB, peak %ld kB (%zu samples)\n",
               rss.empty() ? -1 : rss.front().second, rssBaseAt, rssBase, rssLast, rssPeak, rss.size());
   const MemoryWindows memoryWindows = memoryWindowMeans(rss, rssBaseAt);
-  std::printf("soak: resident memory, mean over %.0f-%.0f s %ld kB, over the last %.0f s %ld kB\n",
-              memoryWindows.baseFrom, memoryWindows.baseTo, memoryWindows.baseMeanKb, memoryWindows.length,
-              memoryWindows.endMeanKb);
+  std::printf("soak: resident memory, mean over %.0f-%.0f s %ld kB, over the last %.0f s %ld kB\n", rssBaseAt,
+              memoryWindows.baseTo, memoryWindows.baseMeanKb, memoryWindows.length, memoryWindows.endMeanKb);
   // Where resident memory went: blocks in use, or freed memory that malloc
   // keeps in its arenas (touched pages stay resident until it trims them).
   std::printf("soak: heap at %.0f s and at the end: in use %zu / %zu kB, free in the arenas %zu / %zu kB\n", rssBaseAt,
@@ -1165,8 +1163,7 @@ int main(int argc, char** argv) {
   const std::string memoryDetail = format(
       "grew %ld kB from the mean over %.0f-%.0f s to the mean over the last %.0f s "
       "(limit %ld kB; the simulator's own record of talk frames, %ld kB more, left out)",
-      growth, memoryWindows.baseFrom, memoryWindows.baseTo, memoryWindows.length, kMemoryGrowthLimitKb,
-      simulatorGrowth);
+      growth, rssBaseAt, memoryWindows.baseTo, memoryWindows.length, kMemoryGrowthLimitKb, simulatorGrowth);
   // In a short run the figure after the first minute still holds buffers of
   // views that a fault has just restarted, so growth is judged only in runs
   // long enough for that to even out.
